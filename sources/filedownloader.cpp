@@ -1,0 +1,156 @@
+#include "filedownloader.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslConfiguration>
+#include <QUrl>
+
+namespace {
+
+// Without a bound Qt buffers the reply for as long as the network outpaces the disk, which
+// held most of a large package in memory; this keeps file mode at a few MiB whatever the size.
+constexpr qint64 kFileModeReadBufferSize = 1024 * 1024;
+
+} // namespace
+
+FileDownloader::FileDownloader(QObject* parent) : QObject(parent)
+{
+}
+
+bool FileDownloader::download(QString url, QByteArray* target, QString& error)
+{
+    clean();
+    this->target = target;
+    return download(url, error);
+}
+
+bool FileDownloader::download(QString url, QString directory, QString& filePath, QString& error)
+{
+    clean();
+    if (!QDir().mkpath(directory)) {
+        error = QString("The directory %1 is not accessible.").arg(directory);
+        return false;
+    }
+    const QString fileName = QUrl(url, QUrl::TolerantMode).fileName(QUrl::FullyDecoded);
+    filePath = directory + "/" + fileName;
+
+    file = new QFile(filePath, this);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        error = QString("Failed to create %1 (%2).").arg(filePath, file->errorString());
+        clean();
+        return false;
+    }
+    return download(url, error);
+}
+
+bool FileDownloader::download(QString url, QString&)
+{
+    qDebug() << "Downloading " << url;
+
+    manager = new QNetworkAccessManager(this);
+    connect(manager, &QNetworkAccessManager::finished, this, &FileDownloader::dataReady);
+
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    request.setSslConfiguration(QSslConfiguration::defaultConfiguration());
+    // Qt would otherwise hand back a 3xx page as the body, and that page would be installed as
+    // the package. Redirects from https to http stay refused.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+
+    reply = manager->get(request);
+    if (file)
+        reply->setReadBufferSize(kFileModeReadBufferSize);
+    totalSize = 0;
+    receivedSize = 0;
+
+    connect(reply, &QIODevice::readyRead, this, &FileDownloader::partialDataReady);
+    connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::on_download_progress);
+    connect(reply, &QNetworkReply::sslErrors, this, &FileDownloader::onSSLErrors);
+    return true;
+}
+
+void FileDownloader::clean()
+{
+    if (manager) {
+        manager->deleteLater();
+        manager = nullptr;
+    }
+    if (reply) {
+        reply->deleteLater();
+        reply = nullptr;
+    }
+    target = nullptr;
+    if (file) {
+        file->deleteLater();
+        file = nullptr;
+    }
+}
+
+void FileDownloader::partialDataReady()
+{
+    if (!reply)
+        return;
+    const qulonglong contentLength =
+        reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
+    if (contentLength != 0)
+        totalSize = qint64(contentLength);
+    receivedSize += reply->bytesAvailable();
+    emit downloadProgress(qulonglong(receivedSize), qulonglong(totalSize));
+
+    if (file) {
+        const QByteArray chunk = reply->readAll();
+        if (!chunk.isEmpty() && file->write(chunk) <= 0)
+            failWrite();
+    }
+}
+
+void FileDownloader::failWrite()
+{
+    // Stop the transfer before reporting: a slot may open a box with its own event loop, and the
+    // rest of the body must neither report again nor end in finished() with a broken file.
+    QNetworkReply* failed = reply;
+    failed->disconnect(this);
+    manager->disconnect(this);
+    failed->abort();
+    emit errorOccurred(QString("I/O failure (%1)").arg(file->errorString()));
+    failed->deleteLater();
+}
+
+void FileDownloader::on_download_progress(qint64, qint64 bytesTotal)
+{
+    totalSize = bytesTotal;
+}
+
+void FileDownloader::dataReady(QNetworkReply* finishedReply)
+{
+    if (finishedReply->error() != QNetworkReply::NoError) {
+        emit errorOccurred(finishedReply->errorString());
+        clean();
+        return;
+    }
+    const QByteArray body = finishedReply->readAll();
+    if (target) {
+        *target = body;
+        emit finished();
+    } else if (file) {
+        // The file is buffered, so the last chunks only reach the disk here; a package cut
+        // short must not be reported as complete.
+        const bool written = (body.isEmpty() || file->write(body) > 0) && file->flush();
+        if (!written) {
+            emit errorOccurred(QString("I/O failure (%1)").arg(file->errorString()));
+            return;
+        }
+        file->close();
+        emit finished();
+    }
+}
+
+void FileDownloader::onSSLErrors(const QList<QSslError>& errors)
+{
+    for (const QSslError& sslError : errors)
+        qDebug() << sslError.errorString();
+}

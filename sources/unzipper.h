@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Extracts single named entries of one ZIP archive into a directory.
+class Unzipper : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Unzipper(QObject* parent = nullptr);
+    ~Unzipper() override;
+
+    // Closes an archive still open, then opens the one at path.
+    bool open(QString path, QString& error);
+    // Writes the entry to directory + "/" + entry; the archive stays open whatever happens.
+    bool unzip(QString entry, QString directory, QString& error);
+    void close();
+
+private:
+    void* archive = nullptr; // minizip's unzFile
+};

@@ -1,0 +1,29 @@
+#include "testenvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
+
+TestEnvironment::TestEnvironment() : m_home(QDir::tempPath() + "/corvantis-test-XXXXXX")
+{
+    if (!m_home.isValid())
+        qFatal("cannot create a temporary home folder");
+    const QString runtime = m_home.path() + "/runtime";
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("HOME", m_home.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (m_home.path() + "/data").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+}
+
+QString TestEnvironment::dataDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DataLocation);
+}
+
+void setInstallerIdentity()
+{
+    QCoreApplication::setApplicationName("Corvantis Installer");
+    QCoreApplication::setOrganizationName("Halvery");
+    QCoreApplication::setOrganizationDomain("halvery.com");
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Points HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR at a fresh temporary folder for the life of
+// the test process, so that no run touches a user's real data directory, and gives the
+// application the identity that the installer's data directory is derived from.
+class TestEnvironment
+{
+public:
+    TestEnvironment();
+
+    QString home() const { return m_home.path(); }
+    // The per-user data directory the installer writes its log and package into.
+    static QString dataDirectory();
+
+private:
+    QTemporaryDir m_home;
+};
+
+void setInstallerIdentity();
+
+// Like QTEST_MAIN, with the environment set up before the application exists.
+#define CORVANTIS_TEST_MAIN(TestObject)                                                            \
+    int main(int argc, char** argv)                                                                \
+    {                                                                                              \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
+        TestEnvironment environment;                                                               \
+        QApplication app(argc, argv);                                                              \
+        setInstallerIdentity();                                                                    \
+        TestObject test;                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
