@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 // A message box whose buttons carry captions and object names of the caller's choosing, so
@@ -46,5 +47,6 @@ public:
 private:
     Q_DISABLE_COPY(MessageBoxCSS)
 
-    QMessageBox* messageBox = nullptr;
+    // Guarded: the box is a child of the parent and goes when the parent does.
+    QPointer<QMessageBox> messageBox;
 };
