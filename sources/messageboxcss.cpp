@@ -73,15 +73,23 @@ const Qt::WindowFlags kBoxFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint;
 
 } // namespace
 
+int MessageBoxCSS::run(QMessageBox::Icon icon, QWidget* parent, const QString& title,
+                       const QString& text, bool modal, int button0, const QString& caption0,
+                       QString name0, int button1, const QString& caption1, QString name1,
+                       int button2, const QString& caption2, QString name2, int defaultButton)
+{
+    MessageBoxCSS box(title, text, icon, button0, caption0, name0, button1, caption1, name1,
+                      button2, caption2, name2, defaultButton, parent, modal, kBoxFlags);
+    return box.exec();
+}
+
 int MessageBoxCSS::information(QWidget* parent, const QString& title, const QString& text,
                                bool modal, int button0, const QString& caption0, QString name0,
                                int button1, const QString& caption1, QString name1, int button2,
                                const QString& caption2, QString name2, int defaultButton)
 {
-    MessageBoxCSS box(title, text, QMessageBox::Information, button0, caption0, name0, button1,
-                      caption1, name1, button2, caption2, name2, defaultButton, parent, modal,
-                      kBoxFlags);
-    return box.exec();
+    return run(QMessageBox::Information, parent, title, text, modal, button0, caption0, name0,
+               button1, caption1, name1, button2, caption2, name2, defaultButton);
 }
 
 int MessageBoxCSS::question(QWidget* parent, const QString& title, const QString& text, bool modal,
@@ -89,10 +97,8 @@ int MessageBoxCSS::question(QWidget* parent, const QString& title, const QString
                             const QString& caption1, QString name1, int button2,
                             const QString& caption2, QString name2, int defaultButton)
 {
-    MessageBoxCSS box(title, text, QMessageBox::Question, button0, caption0, name0, button1,
-                      caption1, name1, button2, caption2, name2, defaultButton, parent, modal,
-                      kBoxFlags);
-    return box.exec();
+    return run(QMessageBox::Question, parent, title, text, modal, button0, caption0, name0, button1,
+               caption1, name1, button2, caption2, name2, defaultButton);
 }
 
 int MessageBoxCSS::warning(QWidget* parent, const QString& title, const QString& text, bool modal,
@@ -100,10 +106,8 @@ int MessageBoxCSS::warning(QWidget* parent, const QString& title, const QString&
                            const QString& caption1, QString name1, int button2,
                            const QString& caption2, QString name2, int defaultButton)
 {
-    MessageBoxCSS box(title, text, QMessageBox::Warning, button0, caption0, name0, button1,
-                      caption1, name1, button2, caption2, name2, defaultButton, parent, modal,
-                      kBoxFlags);
-    return box.exec();
+    return run(QMessageBox::Warning, parent, title, text, modal, button0, caption0, name0, button1,
+               caption1, name1, button2, caption2, name2, defaultButton);
 }
 
 int MessageBoxCSS::critical(QWidget* parent, const QString& title, const QString& text, bool modal,
@@ -111,8 +115,6 @@ int MessageBoxCSS::critical(QWidget* parent, const QString& title, const QString
                             const QString& caption1, QString name1, int button2,
                             const QString& caption2, QString name2, int defaultButton)
 {
-    MessageBoxCSS box(title, text, QMessageBox::Critical, button0, caption0, name0, button1,
-                      caption1, name1, button2, caption2, name2, defaultButton, parent, modal,
-                      kBoxFlags);
-    return box.exec();
+    return run(QMessageBox::Critical, parent, title, text, modal, button0, caption0, name0, button1,
+               caption1, name1, button2, caption2, name2, defaultButton);
 }

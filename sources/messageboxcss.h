@@ -47,6 +47,11 @@ public:
 private:
     Q_DISABLE_COPY(MessageBoxCSS)
 
+    static int run(QMessageBox::Icon icon, QWidget* parent, const QString& title,
+                   const QString& text, bool modal, int button0, const QString& caption0,
+                   QString name0, int button1, const QString& caption1, QString name1, int button2,
+                   const QString& caption2, QString name2, int defaultButton);
+
     // Guarded: the box is a child of the parent and goes when the parent does.
     QPointer<QMessageBox> messageBox;
 };
