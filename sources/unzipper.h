@@ -10,11 +10,13 @@ class Unzipper : public QObject
 
 public:
     explicit Unzipper(QObject* parent = nullptr);
+    // Closes an archive still open.
     ~Unzipper() override;
 
     // Closes an archive still open, then opens the one at path.
     bool open(QString path, QString& error);
-    // Writes the entry to directory + "/" + entry; the archive stays open whatever happens.
+    // Writes the entry to directory + "/" + entry; a failure removes the file it began to write.
+    // The archive stays open whatever happens.
     bool unzip(QString entry, QString directory, QString& error);
     void close();
 
