@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// One offered file: its version text and its URL.
+struct UpdateEntry
+{
+    QString version;
+    QString file;
+};
+
+// What the update server's answer offers, or why it could not be used.
+struct UpdateInfo
+{
+    bool valid = false;
+    // The installer package with the greatest version; set when valid.
+    UpdateEntry latestInstaller;
+    // The log text of the failure; set when not valid.
+    const char* failureLogText = nullptr;
+};
+
+// Reads the JSON array of offered versions that the update check receives.
+UpdateInfo readUpdateInfo(const QByteArray& body);
