@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QSharedPointer>
+#include <QSslCertificate>
+#include <QString>
+#include <QStringList>
+
+class QThread;
+
+// What the server answers on one path.
+struct TestResponse
+{
+    int status = 200;
+    QByteArray body; // served as is
+    // >= 0: serve that many bytes of generatedBody() instead of body, made on the fly.
+    qint64 generatedSize = -1;
+    enum Framing { ContentLength, Chunked, CloseDelimited } framing = ContentLength;
+    // >= 0: the Content-Length sent instead of the real length; the connection is closed after
+    // the body when the two differ.
+    qint64 advertisedLength = -1;
+    qint64 closeAfter = -1; // >= 0: drop the connection after that many body bytes
+    // > 0 both: send trickleBytes of the body every trickleIntervalMs instead of all at once.
+    int trickleBytes = 0;
+    int trickleIntervalMs = 0;
+    bool hang = false;                            // read the request, never answer
+    QString location;                             // Location header, for 3xx
+    QList<QPair<QByteArray, QByteArray>> headers; // extra headers, sent as given
+};
+
+// One request as the server read it.
+struct TestRequest
+{
+    QByteArray method;
+    QString path; // the raw request target, still percent-encoded
+    QList<QPair<QByteArray, QByteArray>> headers;
+
+    // The value of the first header of that name (any letter case); empty when absent.
+    QByteArray header(const QByteArray& name) const;
+};
+
+// An HTTP/1.1 (or HTTPS) server on 127.0.0.1 for tests. It runs in a thread of its own, so a
+// test may block its own thread without starving the server, and serves any number of
+// connections with keep-alive. Paths match the raw request target exactly (a query is ignored
+// when no route names it); unknown paths get 404.
+class TestServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Scheme { Http, Https };
+
+    explicit TestServer(Scheme scheme = Http, QObject* parent = nullptr);
+    ~TestServer() override;
+
+    bool listen(); // 127.0.0.1, a free port
+    // Stops listening and drops every open connection; the port is then refused.
+    void close();
+    quint16 port() const;
+    Scheme scheme() const;
+    QString baseUrl() const; // "http://127.0.0.1:<port>" or "https://..."
+    QString url(const QString& path) const;
+
+    void route(const QString& path, const TestResponse& response);
+    void clearRoutes();
+
+    int requestCount(const QString& path) const;
+    QStringList requestedPaths() const; // in arrival order
+    QList<TestRequest> requests() const;
+    void clearRequests();
+    int openConnections() const;
+
+    // Https only: new connections present a self-signed certificate that nobody trusts.
+    void useUntrustedCertificate(bool untrusted);
+
+    // Adds the test authority to the process's default TLS configuration, which every
+    // connection made afterwards (the downloader's included) starts from.
+    static void trustTestAuthority();
+    static QSslCertificate authorityCertificate();
+    static QSslCertificate serverCertificate();
+    static QSslCertificate untrustedCertificate();
+
+    // The generated body: byte i is (i * 31 + 7) mod 251.
+    static char generatedByte(qint64 index);
+    static QByteArray generatedBody(qint64 offset, qint64 size);
+
+    struct Shared;
+
+private:
+    class Listener;
+
+    QSharedPointer<Shared> m_shared;
+    QThread* m_thread = nullptr;
+    Listener* m_listener = nullptr;
+    quint16 m_port = 0;
+};
