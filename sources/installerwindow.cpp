@@ -1,0 +1,318 @@
+#include "installerwindow.h"
+#include "ui_installerwindow.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QMessageBox>
+#include <QPair>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include "buildconfig.h"
+#include "corvantis.h"
+#include "filedownloader.h"
+#include "logging.h"
+#include "messageboxcss.h"
+#include "receipt.h"
+#include "systemplatform.h"
+#include "unzipper.h"
+#include "updateinfo.h"
+#include "versionnumber.h"
+
+namespace {
+
+QString dataDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DataLocation);
+}
+
+// The text between single quotes in a shell command: a quote closes, is escaped and reopens.
+QString shellQuoted(QString path)
+{
+    return path.replace('\'', QLatin1String("'\\''"));
+}
+
+// A do shell script command; the shell command is escaped for the AppleScript string literal.
+QString doShellScript(QString command)
+{
+    command.replace('\\', QLatin1String("\\\\")).replace('"', QLatin1String("\\\""));
+    return "do shell script \"" + command + "\"";
+}
+
+} // namespace
+
+InstallerWindow::InstallerWindow(QWidget* parent)
+    : InstallerWindow(parent, &SystemPlatform::instance(),
+                      QStringLiteral(CORVANTIS_UPDATE_SERVER))
+{
+}
+
+InstallerWindow::InstallerWindow(QWidget* parent, Platform* platform,
+                                 const QString& updateServer)
+    : QMainWindow(parent, Qt::WindowFlags()), platform(platform), updateServer(updateServer)
+{
+    ui = new Ui::InstallerWindow;
+    ui->setupUi(this);
+    ui->logo->setImage(":/main/tavo.png");
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint);
+    setupTitle();
+    ui->progressBar->setValue(0);
+    init_logger(Corvantis::kLogLabel, Corvantis::kLogFileName);
+    checkForUpdates();
+}
+
+InstallerWindow::~InstallerWindow()
+{
+    delete ui;
+}
+
+void InstallerWindow::showError(const QString& text)
+{
+    MessageBoxCSS::critical(this, Corvantis::kMessageTitle, text, true, QMessageBox::Close,
+                            "CLOSE");
+}
+
+void InstallerWindow::checkForUpdates()
+{
+    auto* downloader = new FileDownloader(this);
+    connect(downloader, &FileDownloader::finished, this,
+            &InstallerWindow::on_updateInfoDownloaded);
+    connect(downloader, &FileDownloader::errorOccurred, this, &InstallerWindow::on_errorOccurred);
+    connect(downloader, &FileDownloader::finished, downloader, &QObject::deleteLater);
+
+    QString error;
+    if (!downloader->download(updateServer + Corvantis::kUpdatePath, &updateInfo, error)) {
+        showError(QString("Failed to connect to the server. The following error occurred:\n\n%1")
+                      .arg(error));
+        // The window is not shown yet, so closing it now would not end the program; close it
+        // once the event loop runs.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
+}
+
+void InstallerWindow::on_errorOccurred(QString error)
+{
+    showError(
+        QString("Failed to download the installer package. The following error occurred:\n\n%1")
+            .arg(error));
+    close();
+}
+
+void InstallerWindow::on_progress(qulonglong bytesReceived, qulonglong bytesTotal)
+{
+    if (bytesTotal == 0)
+        return;
+    const int thousandths = int(quint32(bytesReceived * 1000 / bytesTotal));
+    ui->progressBar->setValue(thousandths > 29 ? thousandths : 30);
+}
+
+void InstallerWindow::on_buttonCancel_clicked()
+{
+    if (!downloadedFilePath.isEmpty())
+        QFile::remove(downloadedFilePath);
+    close();
+}
+
+void InstallerWindow::on_updateInfoDownloaded()
+{
+    const UpdateInfo offer = readUpdateInfo(updateInfo);
+    if (!offer.valid) {
+        showError(QString("Unexpected server response.\nPlease contact ") +
+                  Corvantis::kSupportEmail + ".");
+        qDebug() << offer.failureLogText << updateInfo.constData();
+        close();
+        return;
+    }
+    const QString& latestVersion = offer.latestInstaller.version;
+
+    QString volume;
+    QString installedVersion;
+    getInstalledInfo(volume, installedVersion);
+    const int installed = version_string2int(installedVersion);
+    const int latest = version_string2int(latestVersion);
+    qDebug() << "Installed Corvantis version: " << installedVersion
+             << ", the most recent version on the server: " << latestVersion;
+
+    updateMode = false;
+    if (installed != 0) {
+        if (installed == latest) {
+            MessageBoxCSS::warning(
+                this, Corvantis::kMessageTitle,
+                QString("This version of Corvantis (v%1) is installed already.").arg(installedVersion),
+                true, QMessageBox::Close, "CLOSE");
+            close();
+            return;
+        }
+        if (installed > latest) {
+            MessageBoxCSS::warning(this, Corvantis::kMessageTitle,
+                                   QString("A newer version of Corvantis (v%1) is installed "
+                                           "already.\n\nPlease uninstall it first and then launch "
+                                           "this installer again.")
+                                       .arg(installedVersion),
+                                   true, QMessageBox::Close, "CLOSE");
+            close();
+            return;
+        }
+        const int answer = MessageBoxCSS::warning(
+            this, Corvantis::kMessageTitle,
+            QString("An older version of Corvantis (v%1) is installed already.\n\nReplace it "
+                    "with version %2?")
+                .arg(installedVersion, latestVersion),
+            true, QMessageBox::Yes, "YES", "NO", QMessageBox::No, "NO", "LOAD", 0, QString(),
+            QString(), QMessageBox::No);
+        if (answer == QMessageBox::No) {
+            close();
+            return;
+        }
+        updateMode = true;
+    }
+
+    auto* downloader = new FileDownloader(this);
+    connect(downloader, &FileDownloader::finished, this, &InstallerWindow::on_downloadFinished);
+    connect(downloader, &FileDownloader::errorOccurred, this, &InstallerWindow::on_errorOccurred);
+    connect(downloader, &FileDownloader::downloadProgress, this, &InstallerWindow::on_progress);
+    QString error;
+    if (!downloader->download(offer.latestInstaller.file, dataDirectory(), downloadedFilePath,
+                              error)) {
+        showError(QString("Failed to download the installer package.\n\n%1").arg(error));
+        close();
+    }
+}
+
+void InstallerWindow::getInstalledInfo(QString& volume, QString& version)
+{
+    // Keyed by integer version; an installation scanned later replaces one of equal version.
+    QMap<int, QPair<QString, QString>> candidates;
+    const QStringList mountPoints = platform->mountedVolumes();
+    for (const QString& mountPoint : mountPoints) {
+        qDebug() << "Scanning volume " << mountPoint.toUtf8().constData();
+        const QString receipt = platform->packageReceipt(Corvantis::kPackageIdentifier, mountPoint);
+        if (receipt.isEmpty())
+            continue;
+
+        const QString foundVersion = getValue(receipt, "version");
+        QString foundVolume = getValue(receipt, "volume");
+        if (!foundVolume.endsWith('/'))
+            foundVolume += '/';
+        qDebug() << "Found Corvantis version " << foundVersion << " at " << foundVolume;
+
+        // The receipt alone is not enough: the product may have been deleted since.
+        const QString executable = foundVolume + Corvantis::kProductExecutable;
+        if (QFileInfo::exists(executable)) {
+            candidates.insert(version_string2int(foundVersion), {foundVersion, foundVolume});
+            qDebug() << "And found " << executable;
+        } else {
+            qDebug() << "But didn't found Corvantis itself";
+        }
+    }
+
+    if (candidates.isEmpty()) {
+        volume = "/";
+        return;
+    }
+    version = candidates.last().first;
+    volume = candidates.last().second;
+}
+
+void InstallerWindow::on_downloadFinished()
+{
+    QString packagePath = downloadedFilePath;
+    const bool archive = downloadedFilePath.right(4).toLower() == ".zip";
+    if (archive) {
+        packagePath.chop(4);
+        packagePath += ".pkg";
+
+        QString error;
+        Unzipper unzipper;
+        if (!unzipper.open(downloadedFilePath, error)) {
+            showError(QString("Failed to download the installer package.\n\n%1").arg(error));
+            close();
+            return;
+        }
+        const QFileInfo package(packagePath);
+        if (!unzipper.unzip(package.fileName(), package.path(), error)) {
+            showError(QString("Failed to download the installer package.\n\n%1").arg(error));
+            QFile::remove(downloadedFilePath);
+            close();
+            return;
+        }
+        unzipper.close();
+    }
+
+    QString volume;
+    QString version;
+    QString error;
+    if (updateMode) {
+        getInstalledInfo(volume, version);
+        qDebug() << "Update at " << packagePath;
+        if (!install(packagePath, volume, error)) {
+            showError(QString("Failed to update Corvantis.\n\n%1").arg(error));
+            QFile::remove(downloadedFilePath);
+            QFile::remove(packagePath);
+            close();
+            return;
+        }
+    } else {
+        qDebug() << "A new installation, launch " << packagePath;
+        if (!launchInstaller(packagePath, error)) {
+            showError(QString("Failed to install Corvantis.\n\n%1").arg(error));
+            QFile::remove(downloadedFilePath);
+            QFile::remove(packagePath);
+            close();
+            return;
+        }
+    }
+
+    volume.clear();
+    version.clear();
+    getInstalledInfo(volume, version);
+    if (!version.isEmpty()) {
+        const int answer = MessageBoxCSS::warning(
+            this, Corvantis::kMessageTitle,
+            "Installation finished. Would you like to launch Corvantis?", true, QMessageBox::Yes,
+            "YES", "NO", QMessageBox::No, "NO", "LOAD", 0, QString(), QString(), QMessageBox::No);
+        if (answer == QMessageBox::Yes) {
+            QProcess product;
+            product.setProgram(volume + Corvantis::kProductExecutable);
+            product.startDetached();
+        }
+    }
+
+    bool packageRemoved = QFile::remove(downloadedFilePath);
+    if (archive)
+        packageRemoved = QFile::remove(packagePath);
+    if (!packageRemoved)
+        showError(QString("Failed to remove file.\n\n%1").arg(packagePath));
+    close();
+}
+
+bool InstallerWindow::install(QString packagePath, QString volume, QString& error)
+{
+    return runScript(doShellScript("/usr/sbin/installer -pkg '" + shellQuoted(packagePath) +
+                                   "' -target '" + shellQuoted(volume) + "'") +
+                         " with administrator privileges",
+                     error);
+}
+
+bool InstallerWindow::launchInstaller(QString packagePath, QString& error)
+{
+    return runScript(doShellScript("/usr/bin/open '-W' '" + shellQuoted(packagePath) + "'"),
+                     error);
+}
+
+bool InstallerWindow::runScript(const QString& source, QString& error)
+{
+    qDebug() << "About to launch the script: '" << source.toUtf8().constData() << "'";
+    const ScriptOutcome outcome = platform->runAppleScript(source);
+    if (outcome.succeeded)
+        return true;
+    if (outcome.errorNumber && *outcome.errorNumber == -128)
+        error = "The administrator password is required to do this.";
+    if (!error.isEmpty())
+        return false;
+    if (outcome.errorMessage)
+        error = *outcome.errorMessage;
+    return false;
+}

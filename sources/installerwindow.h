@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+
+class Platform;
+
+namespace Ui {
+class InstallerWindow;
+}
+
+// The one window of the installer and the holder of the run: it checks for updates, decides,
+// downloads, installs, offers to launch the product and closes, which ends the program.
+class InstallerWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // The shipped window: the running system and the built-in update server.
+    explicit InstallerWindow(QWidget* parent = nullptr);
+    // For tests and demonstrations: another platform, and the update server to ask
+    // (scheme, host and optional port).
+    InstallerWindow(QWidget* parent, Platform* platform, const QString& updateServer);
+    ~InstallerWindow() override;
+
+    // The volume (ending in "/") and version text of the highest confirmed installation; "/"
+    // and an untouched version when there is none.
+    void getInstalledInfo(QString& volume, QString& version);
+    // Installs the package silently onto the volume, as administrator.
+    bool install(QString packagePath, QString volume, QString& error);
+    // Opens the package in the interactive installer and waits until it quits.
+    bool launchInstaller(QString packagePath, QString& error);
+
+private slots:
+    void on_buttonCancel_clicked();
+    void on_updateInfoDownloaded();
+    void on_downloadFinished();
+    void on_errorOccurred(QString error);
+    void on_progress(qulonglong bytesReceived, qulonglong bytesTotal);
+
+private:
+    void checkForUpdates();
+    void setupTitle();
+    bool runScript(const QString& source, QString& error);
+    void showError(const QString& text);
+
+    QString downloadedFilePath;
+    QByteArray updateInfo;
+    bool updateMode = false;
+    Ui::InstallerWindow* ui = nullptr;
+
+    Platform* platform;
+    QString updateServer;
+};
