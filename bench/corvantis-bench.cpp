@@ -1,0 +1,87 @@
+// corvantis-bench download <url> <directory>
+// corvantis-bench unzip <archive> <entry> <directory>
+// corvantis-bench idle | libs
+// Runs one download (file mode) or one extraction with the installer's own classes and exits 0
+// on success, 1 on failure with the error on standard error. The baselines: "idle" makes the
+// application object and runs the event loop once, "libs" only loads the libraries and exits.
+
+#include "filedownloader.h"
+#include "unzipper.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: corvantis-bench download <url> <directory>\n"
+                         "       corvantis-bench unzip <archive> <entry> <directory>\n"
+                         "       corvantis-bench idle | libs\n");
+    return 2;
+}
+
+int fail(const QString& error)
+{
+    std::fprintf(stderr, "error: %s\n", qPrintable(error));
+    return 1;
+}
+
+int download(QCoreApplication& app, const QString& url, const QString& directory)
+{
+    FileDownloader downloader;
+    QObject::connect(&downloader, &FileDownloader::finished, &app, [&app] { app.exit(0); });
+    QObject::connect(&downloader, &FileDownloader::errorOccurred, &app,
+                     [&app](const QString& error) {
+                         fail(error);
+                         app.exit(1);
+                     });
+    QString filePath;
+    QString error;
+    if (!downloader.download(url, directory, filePath, error))
+        return fail(error);
+    return app.exec();
+}
+
+int unzip(const QString& archive, const QString& entry, const QString& directory)
+{
+    Unzipper unzipper;
+    QString error;
+    if (!unzipper.open(archive, error) || !unzipper.unzip(entry, directory, error))
+        return fail(error);
+    unzipper.close();
+    return 0;
+}
+
+int idle(QCoreApplication& app)
+{
+    QTimer::singleShot(0, &app, [&app] { app.exit(0); });
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Keep the downloader's debug lines off the terminal; errors are printed by this tool.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    // Extraction is synchronous and needs no application object or event loop.
+    if (args.size() == 4 && args[0] == "unzip")
+        return unzip(args[1], args[2], args[3]);
+    if (args.size() == 1 && args[0] == "libs")
+        return 0;
+
+    QCoreApplication app(argc, argv);
+    if (args.size() == 3 && args[0] == "download")
+        return download(app, args[1], args[2]);
+    if (args.size() == 1 && args[0] == "idle")
+        return idle(app);
+    return usage();
+}
