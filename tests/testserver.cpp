@@ -471,6 +471,13 @@ void TestServer::route(const QString& path, const TestResponse& response)
     m_shared->routes.insert(path, response);
 }
 
+void TestServer::hang(const QString& path)
+{
+    TestResponse response;
+    response.hang = true;
+    route(path, response);
+}
+
 void TestServer::clearRoutes()
 {
     QMutexLocker lock(&m_shared->mutex);

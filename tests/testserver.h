@@ -65,6 +65,8 @@ public:
     QString url(const QString& path) const;
 
     void route(const QString& path, const TestResponse& response);
+    // Reads requests for the path and never answers them.
+    void hang(const QString& path);
     void clearRoutes();
 
     int requestCount(const QString& path) const;

@@ -44,9 +44,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_server.listen());
-        TestResponse hang;
-        hang.hang = true;
-        m_server.route("/wp-json/v2/check-update", hang);
+        m_server.hang("/wp-json/v2/check-update");
     }
 
     void scriptTextAndLogLine_data()
@@ -88,12 +86,13 @@ private slots:
             QTest::newRow(qPrintable(name + "success keeps the text"))
                 << install << true << 0 << QString() << "as it was" << true << "as it was";
             QTest::newRow(qPrintable(name + "cancelled"))
-                << install << false << -128 << "User canceled." << "" << false << password;
+                << install << false << -128 << "User canceled."
+                << "" << false << password;
             QTest::newRow(qPrintable(name + "cancelled without message"))
                 << install << false << -128 << QString() << "" << false << password;
             QTest::newRow(qPrintable(name + "other error"))
-                << install << false << 1 << "The installation failed." << "" << false
-                << "The installation failed.";
+                << install << false << 1 << "The installation failed."
+                << "" << false << "The installation failed.";
             QTest::newRow(qPrintable(name + "neither number nor message"))
                 << install << false << 0 << QString() << "" << false << "";
         }
@@ -135,8 +134,8 @@ private slots:
             << true << QByteArray("0:110: execution error: User canceled. (-128)\n") << false
             << "The administrator password is required to do this.";
         QTest::newRow("launch fails")
-            << false << QByteArray("0:40: execution error: The file does not exist. (1)\n")
-            << false << "The file does not exist.";
+            << false << QByteArray("0:40: execution error: The file does not exist. (1)\n") << false
+            << "The file does not exist.";
     }
 
     void throughTheSystemPlatform()
@@ -167,15 +166,20 @@ private slots:
         QTest::addColumn<QString>("package");
         QTest::addColumn<QString>("volume");
 
-        QTest::newRow("single quote") << "/tmp/it's.pkg" << "/Volumes/O'Brien/";
-        QTest::newRow("double quote") << "/tmp/a \"b\".pkg" << "/Volumes/\"HD\"/";
-        QTest::newRow("backslash") << "/tmp/a\\b\\\\c.pkg" << "/Volumes/x\\y/";
+        QTest::newRow("single quote") << "/tmp/it's.pkg"
+                                      << "/Volumes/O'Brien/";
+        QTest::newRow("double quote") << "/tmp/a \"b\".pkg"
+                                      << "/Volumes/\"HD\"/";
+        QTest::newRow("backslash") << "/tmp/a\\b\\\\c.pkg"
+                                   << "/Volumes/x\\y/";
         QTest::newRow("command substitution") << "/tmp/$(touch MARK).pkg"
                                               << "/Volumes/$(touch MARK)/";
-        QTest::newRow("backtick") << "/tmp/`touch MARK`.pkg" << "/Volumes/`touch MARK`/";
+        QTest::newRow("backtick") << "/tmp/`touch MARK`.pkg"
+                                  << "/Volumes/`touch MARK`/";
         QTest::newRow("blanks and separators") << "/tmp/a b; touch MARK; c.pkg"
                                                << "/Volumes/Macintosh HD/";
-        QTest::newRow("line feed") << "/tmp/a\ntouch MARK\n.pkg" << "/Volumes/a\nb/";
+        QTest::newRow("line feed") << "/tmp/a\ntouch MARK\n.pkg"
+                                   << "/Volumes/a\nb/";
         QTest::newRow("everything") << "/tmp/'\"\\$(touch MARK)`touch MARK`\n ;'.pkg"
                                     << "/V/'\\\"\"'/";
     }

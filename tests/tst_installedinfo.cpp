@@ -53,16 +53,11 @@ private slots:
     {
         // The update check never gets an answer, so the window does nothing on its own.
         QVERIFY(m_server.listen());
-        TestResponse hang;
-        hang.hang = true;
-        m_server.route("/wp-json/v2/check-update", hang);
+        m_server.hang("/wp-json/v2/check-update");
         m_window = std::make_unique<InstallerWindow>(nullptr, &m_platform, m_server.baseUrl());
     }
 
-    void init()
-    {
-        m_platform = FakePlatform();
-    }
+    void init() { m_platform = FakePlatform(); }
 
     void getValue_data()
     {
@@ -71,17 +66,30 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         const QString threeLines = "package-id: x\nversion: 2.1.0\nvolume: /\n";
-        QTest::newRow("version of three lines") << threeLines << "version" << "2.1.0";
-        QTest::newRow("volume of three lines") << threeLines << "volume" << "/";
-        QTest::newRow("missing key") << threeLines << "location" << "";
-        QTest::newRow("last line without line feed") << "a: b\nversion: 3.0" << "version" << "3.0";
-        QTest::newRow("two blanks and carriage return") << "version:  2.0 \r\n" << "version"
+        QTest::newRow("version of three lines") << threeLines << "version"
+                                                << "2.1.0";
+        QTest::newRow("volume of three lines") << threeLines << "volume"
+                                               << "/";
+        QTest::newRow("missing key") << threeLines << "location"
+                                     << "";
+        QTest::newRow("last line without line feed") << "a: b\nversion: 3.0"
+                                                     << "version"
+                                                     << "3.0";
+        QTest::newRow("two blanks and carriage return") << "version:  2.0 \r\n"
+                                                        << "version"
                                                         << "2.0";
-        QTest::newRow("first occurrence anywhere") << "old-version: 1\nversion: 2\n" << "version"
+        QTest::newRow("first occurrence anywhere") << "old-version: 1\nversion: 2\n"
+                                                   << "version"
                                                    << "1";
-        QTest::newRow("case matters") << "Version: 1\nversion: 2\n" << "version" << "2";
-        QTest::newRow("key at the very end") << "a: b\nversion" << "version" << "";
-        QTest::newRow("empty value") << "version:\nvolume: /\n" << "version" << "";
+        QTest::newRow("case matters") << "Version: 1\nversion: 2\n"
+                                      << "version"
+                                      << "2";
+        QTest::newRow("key at the very end") << "a: b\nversion"
+                                             << "version"
+                                             << "";
+        QTest::newRow("empty value") << "version:\nvolume: /\n"
+                                     << "version"
+                                     << "";
     }
 
     void getValue()

@@ -92,18 +92,26 @@ private:
     // Plays the system's installer: the product appears when a script runs.
     void installOnScript(const QString& version)
     {
-        m_platform.onScript = [this, version](const QString&) { installProduct(version); };
+        m_platform.onScript = [this, version](const QString&) {
+            installProduct(version);
+        };
     }
 
-    void offerPackage(const QString& name, const QByteArray& bytes,
+    void offerPackage(const QString& name, const TestResponse& package,
                       const QString& version = "2.0.0")
     {
         TestResponse check;
         check.body = offer(version, m_server->url("/files/" + name));
         m_server->route(kUpdatePath, check);
+        m_server->route("/files/" + name, package);
+    }
+
+    void offerPackage(const QString& name, const QByteArray& bytes,
+                      const QString& version = "2.0.0")
+    {
         TestResponse package;
         package.body = bytes;
-        m_server->route("/files/" + name, package);
+        offerPackage(name, package, version);
     }
 
     void startWindow()
@@ -140,8 +148,8 @@ private:
 
     QStringList dataFiles() const
     {
-        QStringList files = QDir(dataDirectory()).entryList(QDir::Files | QDir::Dirs |
-                                                            QDir::NoDotAndDotDot);
+        QStringList files =
+            QDir(dataDirectory()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
         files.removeAll("install_log.txt");
         return files;
     }
@@ -260,8 +268,8 @@ private slots:
     void decision_data()
     {
         QTest::addColumn<QString>("installed"); // empty: nothing installed
-        QTest::addColumn<int>("answer");         // key for the question; 0 clicks YES
-        QTest::addColumn<QString>("boxText");    // empty: no decision box
+        QTest::addColumn<int>("answer");        // key for the question; 0 clicks YES
+        QTest::addColumn<QString>("boxText");   // empty: no decision box
         QTest::addColumn<bool>("downloads");
         QTest::addColumn<bool>("update");
 
@@ -282,12 +290,10 @@ private slots:
             << "A newer version of Corvantis (v1.2.0.0) is installed already.\n\nPlease uninstall "
                "it first and then launch this installer again."
             << false << false;
-        QTest::newRow("older, NO clicked") << "1.1.0" << int(Qt::Key_unknown) << older << false
-                                           << false;
-        QTest::newRow("older, Return") << "1.1.0" << int(Qt::Key_Return) << older << false
-                                       << false;
-        QTest::newRow("older, Escape") << "1.1.0" << int(Qt::Key_Escape) << older << false
-                                       << false;
+        QTest::newRow("older, NO clicked")
+            << "1.1.0" << int(Qt::Key_unknown) << older << false << false;
+        QTest::newRow("older, Return") << "1.1.0" << int(Qt::Key_Return) << older << false << false;
+        QTest::newRow("older, Escape") << "1.1.0" << int(Qt::Key_Escape) << older << false << false;
         QTest::newRow("older, YES") << "1.1.0" << 0 << older << true << true;
     }
 
@@ -385,9 +391,7 @@ private slots:
         QFETCH(qulonglong, received);
         QFETCH(qulonglong, total);
         QFETCH(int, expected);
-        TestResponse hang;
-        hang.hang = true;
-        m_server->route(kUpdatePath, hang);
+        m_server->hang(kUpdatePath);
         startWindow();
         auto* bar = m_window->findChild<QProgressBar*>("progressBar");
         QCOMPARE(bar->value(), 0);
@@ -399,14 +403,11 @@ private slots:
 
     void cancelDeletesAPartialPackage()
     {
-        TestResponse check;
-        check.body = offer("2.0.0", m_server->url("/files/slow.pkg"));
-        m_server->route(kUpdatePath, check);
         TestResponse slow;
         slow.body = m_package;
         slow.trickleBytes = 1000;
         slow.trickleIntervalMs = 20;
-        m_server->route("/files/slow.pkg", slow);
+        offerPackage("slow.pkg", slow);
 
         startWindow();
         const QString partial = dataDirectory() + "/slow.pkg";
@@ -422,9 +423,7 @@ private slots:
 
     void cancelWhileTheServerHangs()
     {
-        TestResponse hang;
-        hang.hang = true;
-        m_server->route(kUpdatePath, hang);
+        m_server->hang(kUpdatePath);
         QVERIFY(writeFile(dataDirectory() + "/unrelated.pkg", "keep"));
         startWindow();
         QTRY_COMPARE(m_server->requestCount(kUpdatePath), 1);
@@ -465,13 +464,10 @@ private slots:
 
     void failedPackageDownloadLeavesThePartialFile()
     {
-        TestResponse check;
-        check.body = offer("2.0.0", m_server->url("/files/cut.pkg"));
-        m_server->route(kUpdatePath, check);
         TestResponse cut;
         cut.body = m_package;
         cut.closeAfter = 100000;
-        m_server->route("/files/cut.pkg", cut);
+        offerPackage("cut.pkg", cut);
         m_boxes->click("CLOSE");
 
         QVERIFY(runToTheEnd());
@@ -492,9 +488,10 @@ private slots:
         QVERIFY(runToTheEnd());
         QFile directory(dataDirectory() + "/");
         QVERIFY(!directory.open(QIODevice::WriteOnly));
-        QCOMPARE(boxTexts(), QStringList({QString("Failed to download the installer package.\n\n"
-                                                  "Failed to create %1 (%2).")
-                                              .arg(directory.fileName(), directory.errorString())}));
+        QCOMPARE(boxTexts(),
+                 QStringList({QString("Failed to download the installer package.\n\n"
+                                      "Failed to create %1 (%2).")
+                                  .arg(directory.fileName(), directory.errorString())}));
         QCOMPARE(m_server->requestedPaths(), QStringList({kUpdatePath}));
     }
 
@@ -587,8 +584,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, archive);
         offerPackage(name, archive ? m_zip : m_package);
-        const QString package =
-            dataDirectory() + "/" + (archive ? "Corvantis-2.0.0.pkg" : name);
+        const QString package = dataDirectory() + "/" + (archive ? "Corvantis-2.0.0.pkg" : name);
         QByteArray installed;
         m_platform.onScript = [&](const QString&) {
             installed = readFile(package);
@@ -622,8 +618,9 @@ private slots:
         offerPackage("Other.zip", m_zip); // holds Corvantis-2.0.0.pkg, not Other.pkg
         m_boxes->click("CLOSE");
         QVERIFY(runToTheEnd());
-        QCOMPARE(boxTexts(),
-                 QStringList({"Failed to download the installer package.\n\nError code 3 (-100)."}));
+        QCOMPARE(
+            boxTexts(),
+            QStringList({"Failed to download the installer package.\n\nError code 3 (-100)."}));
         QCOMPARE(dataFiles(), QStringList());
         QVERIFY(m_platform.scripts.isEmpty());
     }
@@ -660,9 +657,9 @@ private slots:
         QTest::newRow("update cancelled")
             << true << -128 << "User canceled."
             << "Failed to update Corvantis.\n\nThe administrator password is required to do this.";
-        QTest::newRow("update fails")
-            << true << 1 << "The installation failed." << "Failed to update Corvantis.\n\nThe "
-                                                          "installation failed.";
+        QTest::newRow("update fails") << true << 1 << "The installation failed."
+                                      << "Failed to update Corvantis.\n\nThe "
+                                         "installation failed.";
         QTest::newRow("new installation cancelled")
             << false << -128 << QString()
             << "Failed to install Corvantis.\n\nThe administrator password is required to do this.";
@@ -692,8 +689,8 @@ private slots:
         LogTail log;
         QVERIFY(runToTheEnd());
         const QString package = dataDirectory() + "/Corvantis-2.0.0.pkg";
-        QCOMPARE(m_platform.scripts, QStringList({update ? installScript(package, volume())
-                                                         : launchScript(package)}));
+        QCOMPARE(m_platform.scripts,
+                 QStringList({update ? installScript(package, volume()) : launchScript(package)}));
         QVERIFY(log.messages().contains(
             (update ? "Update at  \"" : "A new installation, launch  \"") + package + "\""));
         QCOMPARE(boxTexts().last(), boxText);
