@@ -15,7 +15,8 @@ constexpr char kUpdatePath[] = "/wp-json/v2/check-update";
 // The identifier under which the product's package records its receipt.
 constexpr char kPackageIdentifier[] = "com.halvery.pkg.Corvantis";
 // Below a volume path that ends in "/".
-constexpr char kProductExecutable[] = "Applications/Corvantis/Corvantis.app/Contents/MacOS/Corvantis";
+constexpr char kProductExecutable[] =
+    "Applications/Corvantis/Corvantis.app/Contents/MacOS/Corvantis";
 
 constexpr char kLogLabel[] = "Online Installer";
 constexpr char kLogFileName[] = "install_log.txt";

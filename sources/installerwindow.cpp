@@ -44,13 +44,11 @@ QString doShellScript(QString command)
 } // namespace
 
 InstallerWindow::InstallerWindow(QWidget* parent)
-    : InstallerWindow(parent, &SystemPlatform::instance(),
-                      QStringLiteral(CORVANTIS_UPDATE_SERVER))
+    : InstallerWindow(parent, &SystemPlatform::instance(), QStringLiteral(CORVANTIS_UPDATE_SERVER))
 {
 }
 
-InstallerWindow::InstallerWindow(QWidget* parent, Platform* platform,
-                                 const QString& updateServer)
+InstallerWindow::InstallerWindow(QWidget* parent, Platform* platform, const QString& updateServer)
     : QMainWindow(parent, Qt::WindowFlags()), platform(platform), updateServer(updateServer)
 {
     ui = new Ui::InstallerWindow;
@@ -77,8 +75,7 @@ void InstallerWindow::showError(const QString& text)
 void InstallerWindow::checkForUpdates()
 {
     auto* downloader = new FileDownloader(this);
-    connect(downloader, &FileDownloader::finished, this,
-            &InstallerWindow::on_updateInfoDownloaded);
+    connect(downloader, &FileDownloader::finished, this, &InstallerWindow::on_updateInfoDownloaded);
     connect(downloader, &FileDownloader::errorOccurred, this, &InstallerWindow::on_errorOccurred);
     connect(downloader, &FileDownloader::finished, downloader, &QObject::deleteLater);
 
@@ -138,10 +135,10 @@ void InstallerWindow::on_updateInfoDownloaded()
     updateMode = false;
     if (installed != 0) {
         if (installed == latest) {
-            MessageBoxCSS::warning(
-                this, Corvantis::kMessageTitle,
-                QString("This version of Corvantis (v%1) is installed already.").arg(installedVersion),
-                true, QMessageBox::Close, "CLOSE");
+            MessageBoxCSS::warning(this, Corvantis::kMessageTitle,
+                                   QString("This version of Corvantis (v%1) is installed already.")
+                                       .arg(installedVersion),
+                                   true, QMessageBox::Close, "CLOSE");
             close();
             return;
         }
@@ -298,8 +295,7 @@ bool InstallerWindow::install(QString packagePath, QString volume, QString& erro
 
 bool InstallerWindow::launchInstaller(QString packagePath, QString& error)
 {
-    return runScript(doShellScript("/usr/bin/open '-W' '" + shellQuoted(packagePath) + "'"),
-                     error);
+    return runScript(doShellScript("/usr/bin/open '-W' '" + shellQuoted(packagePath) + "'"), error);
 }
 
 bool InstallerWindow::runScript(const QString& source, QString& error)

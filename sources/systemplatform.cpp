@@ -12,9 +12,9 @@ namespace {
 bool isPseudoFileSystem(const QByteArray& type)
 {
     static const QList<QByteArray> pseudo = {
-        "autofs",  "binfmt_misc", "bpf",       "cgroup", "cgroup2", "configfs", "debugfs",
-        "devpts",  "devtmpfs",    "efivarfs",  "fusectl", "hugetlbfs", "mqueue", "nsfs",
-        "proc",    "pstore",      "rpc_pipefs", "securityfs", "sysfs", "tracefs"};
+        "autofs", "binfmt_misc", "bpf",        "cgroup",     "cgroup2",   "configfs", "debugfs",
+        "devpts", "devtmpfs",    "efivarfs",   "fusectl",    "hugetlbfs", "mqueue",   "nsfs",
+        "proc",   "pstore",      "rpc_pipefs", "securityfs", "sysfs",     "tracefs"};
     return pseudo.contains(type);
 }
 
@@ -33,8 +33,8 @@ bool isHidden(const QString& mountPoint)
 QString strictUtf8(const QByteArray& bytes)
 {
     QTextCodec::ConverterState state;
-    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(),
-                                                                       bytes.size(), &state);
+    const QString text =
+        QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
     return state.invalidChars == 0 ? text : QString();
 }
 
@@ -95,8 +95,8 @@ ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
 
     // "<start>:<end>: execution error: <message> (<number>)"; the message may be localised or
     // carry a prefix of its own, so the number is read from the final parentheses.
-    const QStringList lines = QString::fromUtf8(process.readAllStandardError())
-                                  .split('\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     QString line = lines.isEmpty() ? QString() : lines.last().trimmed();
     const QRegularExpressionMatch number =
         QRegularExpression(QStringLiteral("\\s*\\((-?\\d+)\\)$")).match(line);

@@ -30,9 +30,10 @@ QString SystemPlatform::packageReceipt(const QString& packageIdentifier, const Q
         // shell, so that no mount point can inject a command.
         NSTask* task = [[[NSTask alloc] init] autorelease];
         [task setLaunchPath:@"/usr/sbin/pkgutil"];
-        NSString* identifier = [NSString stringWithUTF8String:packageIdentifier.toUtf8().constData()];
-        NSString* volume = [NSString
-            stringWithUTF8String:("--volume=" + mountPoint).toUtf8().constData()];
+        NSString* identifier =
+            [NSString stringWithUTF8String:packageIdentifier.toUtf8().constData()];
+        NSString* volume =
+            [NSString stringWithUTF8String:("--volume=" + mountPoint).toUtf8().constData()];
         [task setArguments:[NSArray arrayWithObjects:@"--pkg-info", identifier, volume, nil]];
         NSPipe* pipe = [NSPipe pipe];
         [task setStandardOutput:pipe];
@@ -40,8 +41,8 @@ QString SystemPlatform::packageReceipt(const QString& packageIdentifier, const Q
         NSFileHandle* output = [pipe fileHandleForReading];
         NSData* data = [output readDataToEndOfFile];
         [output closeFile];
-        NSString* text = [[[NSString alloc] initWithData:data encoding:NSUTF8StringEncoding]
-            autorelease];
+        NSString* text = [[[NSString alloc] initWithData:data
+                                                encoding:NSUTF8StringEncoding] autorelease];
         if (text)
             receipt = QString::fromUtf8([text cStringUsingEncoding:NSUTF8StringEncoding]);
     }

@@ -5,7 +5,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-LogTail::LogTail() : m_start(QFileInfo(logPath()).size()) {}
+LogTail::LogTail() : m_start(QFileInfo(logPath()).size())
+{
+}
 
 QString LogTail::logPath()
 {

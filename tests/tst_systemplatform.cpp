@@ -16,7 +16,8 @@ private slots:
         QTest::addColumn<QString>("mountPoint");
         QTest::newRow("start-up volume") << "/";
         QTest::newRow("blanks") << "/Volumes/Macintosh HD 2";
-        QTest::newRow("shell syntax") << "/Volumes/a 'b' \"c\" $(touch MARK) `touch MARK`; touch MARK";
+        QTest::newRow("shell syntax")
+            << "/Volumes/a 'b' \"c\" $(touch MARK) `touch MARK`; touch MARK";
         QTest::newRow("backslash and line feed") << "/Volumes/a\\b\nc";
     }
 
@@ -29,9 +30,11 @@ private slots:
         const QString receipt = SystemPlatform::instance().packageReceipt(
             "com.halvery.pkg.Corvantis", mountPoint.replace("MARK", standIns.path() + "/ran"));
 
-        QCOMPARE(receipt, QString("package-id: com.halvery.pkg.Corvantis\nversion: 2.1.0\nvolume: /\n"));
-        QCOMPARE(standIns.recordedArguments(),
-                 QStringList({"--pkg-info", "com.halvery.pkg.Corvantis", "--volume=" + mountPoint}));
+        QCOMPARE(receipt,
+                 QString("package-id: com.halvery.pkg.Corvantis\nversion: 2.1.0\nvolume: /\n"));
+        QCOMPARE(
+            standIns.recordedArguments(),
+            QStringList({"--pkg-info", "com.halvery.pkg.Corvantis", "--volume=" + mountPoint}));
         QVERIFY(!QFile::exists(standIns.path() + "/ran"));
     }
 
@@ -83,8 +86,8 @@ private slots:
         QTest::newRow("prefixed, after other lines")
             << QByteArray("warning: something\nosascript: 0:10: execution error: Denied (-60005)\n")
             << true << -60005 << "Denied";
-        QTest::newRow("no number") << QByteArray("0:10: execution error: Broken\n") << false << 0
-                                   << "Broken";
+        QTest::newRow("no number")
+            << QByteArray("0:10: execution error: Broken\n") << false << 0 << "Broken";
         QTest::newRow("nothing said") << QByteArray() << false << 0 << QString();
     }
 
@@ -121,8 +124,8 @@ private slots:
     void failingShellCommandGivesItsStatusAndMessage()
     {
         StandIns standIns;
-        const ScriptOutcome outcome =
-            SystemPlatform::instance().runAppleScript("do shell script \"echo no way >&2; exit 3\"");
+        const ScriptOutcome outcome = SystemPlatform::instance().runAppleScript(
+            "do shell script \"echo no way >&2; exit 3\"");
         QVERIFY(!outcome.succeeded);
         QCOMPARE(outcome.errorNumber.value_or(0), 3);
         QCOMPARE(outcome.errorMessage.value_or(QString()), QString("no way"));
