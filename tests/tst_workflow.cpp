@@ -70,6 +70,7 @@ private:
     std::unique_ptr<InstallerWindow> m_window;
     QByteArray m_package = packageBytes();
     QByteArray m_zip;
+    QByteArray m_storedZip;
 
     QString dataDirectory() const { return TestEnvironment::dataDirectory(); }
     QString volume() const { return m_work.filePath("volume") + "/"; }
@@ -167,6 +168,10 @@ private slots:
         QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
         m_zip = readFile(m_work.filePath("package.zip"));
         QVERIFY(!m_zip.isEmpty());
+        // Stored, so that a changed byte reaches the checksum instead of the decompressor.
+        zip.start("zip", {"-q", "-0", "-X", m_work.filePath("stored.zip"), "Corvantis-2.0.0.pkg"});
+        QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+        m_storedZip = readFile(m_work.filePath("stored.zip"));
     }
 
     void init()
@@ -462,28 +467,70 @@ private slots:
         QVERIFY(m_platform.queriedVolumes.isEmpty());
     }
 
-    void failedPackageDownloadLeavesThePartialFile()
+    // Every failure shows one error box, installs nothing and ends the run.
+    void failureEndsTheRun_data()
     {
-        TestResponse cut;
-        cut.body = m_package;
-        cut.closeAfter = 100000;
-        offerPackage("cut.pkg", cut);
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("closeAfter"); // -1: the whole body
+        QTest::addColumn<bool>("fullDisk");  // the package's place is /dev/full
+        QTest::addColumn<QString>("boxText");
+        QTest::addColumn<QStringList>("left"); // files left in the data directory
+
+        const QString failed = "Failed to download the installer package.\n\n";
+        const QString occurred =
+            "Failed to download the installer package. The following error occurred:\n\n";
+        QByteArray damaged = m_storedZip;
+        damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 0x55);
+
+        QTest::newRow("server goes away")
+            << "Corvantis-2.0.0.pkg" << m_package << 100000 << false
+            << occurred + "Connection closed" << QStringList({"Corvantis-2.0.0.pkg"});
+        QTest::newRow("disk full during the download")
+            << "Corvantis-2.0.0.pkg" << m_package << -1 << true
+            << occurred + "I/O failure (No space left on device)"
+            << QStringList({"Corvantis-2.0.0.pkg"});
+        QTest::newRow("archive that cannot be opened stays")
+            << "Corvantis-2.0.0.zip" << QByteArray("this is not an archive") << -1 << false
+            << failed + "Error code 1." << QStringList({"Corvantis-2.0.0.zip"});
+        QTest::newRow("archive without the package is removed")
+            << "Other.zip" << m_zip << -1 << false << failed + "Error code 3 (-100)."
+            << QStringList();
+        QTest::newRow("corrupted archive") << "Corvantis-2.0.0.zip" << damaged << -1 << false
+                                           << failed + "Error code 6." << QStringList();
+        QTest::newRow("disk full during the extraction")
+            << "Corvantis-2.0.0.zip" << m_zip << -1 << true
+            << failed + "Error code 8 (No space left on device)" << QStringList();
+    }
+
+    void failureEndsTheRun()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, body);
+        QFETCH(int, closeAfter);
+        QFETCH(bool, fullDisk);
+        QFETCH(QString, boxText);
+        QFETCH(QStringList, left);
+        TestResponse package;
+        package.body = body;
+        package.closeAfter = closeAfter;
+        offerPackage(name, package);
+        if (fullDisk) {
+            QDir().mkpath(dataDirectory());
+            QVERIFY(QFile::link("/dev/full", dataDirectory() + "/Corvantis-2.0.0.pkg"));
+        }
         m_boxes->click("CLOSE");
 
         QVERIFY(runToTheEnd());
-        QCOMPARE(m_boxes->boxes.size(), 1);
-        QVERIFY(m_boxes->boxes.first().text.startsWith(
-            "Failed to download the installer package. The following error occurred:\n\n"));
+        QCOMPARE(boxTexts(), QStringList({boxText}));
         QVERIFY(m_platform.scripts.isEmpty());
-        QCOMPARE(dataFiles(), QStringList({"cut.pkg"}));
+        QCOMPARE(dataFiles(), left);
     }
 
     void packageDownloadThatCannotStart()
     {
         // A URL without a file name leaves nothing to create.
-        TestResponse check;
-        check.body = offer("2.0.0", m_server->url("/files/"));
-        m_server->route(kUpdatePath, check);
+        offerPackage("", QByteArray());
         m_boxes->click("CLOSE");
         QVERIFY(runToTheEnd());
         QFile directory(dataDirectory() + "/");
@@ -493,35 +540,6 @@ private slots:
                                       "Failed to create %1 (%2).")
                                   .arg(directory.fileName(), directory.errorString())}));
         QCOMPARE(m_server->requestedPaths(), QStringList({kUpdatePath}));
-    }
-
-    void fullDisk_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("boxText");
-        QTest::newRow("during the download")
-            << "Corvantis-2.0.0.pkg"
-            << "Failed to download the installer package. The following error occurred:\n\nI/O "
-               "failure (No space left on device)";
-        QTest::newRow("during the extraction")
-            << "Corvantis-2.0.0.zip"
-            << "Failed to download the installer package.\n\nError code 8 (No space left on "
-               "device)";
-    }
-
-    void fullDisk()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, boxText);
-        offerPackage(name, name.endsWith(".zip") ? m_zip : m_package);
-        // The package's place is a device that is always full.
-        QDir().mkpath(dataDirectory());
-        QVERIFY(QFile::link("/dev/full", dataDirectory() + "/Corvantis-2.0.0.pkg"));
-        m_boxes->click("CLOSE");
-
-        QVERIFY(runToTheEnd());
-        QCOMPARE(boxTexts(), QStringList({boxText}));
-        QVERIFY(m_platform.scripts.isEmpty());
     }
 
     // Runs in a process of its own (see unwritableDataDirectory): the log can be opened only
@@ -600,51 +618,6 @@ private slots:
         QCOMPARE(boxTexts(), QStringList({kLaunchQuestion}));
         QCOMPARE(dataFiles(), QStringList());
         QVERIFY(!QFile::exists(mark()));
-    }
-
-    void archiveThatCannotBeOpenedStays()
-    {
-        offerPackage("Corvantis-2.0.0.zip", "this is not an archive");
-        m_boxes->click("CLOSE");
-        QVERIFY(runToTheEnd());
-        QCOMPARE(boxTexts(),
-                 QStringList({"Failed to download the installer package.\n\nError code 1."}));
-        QCOMPARE(dataFiles(), QStringList({"Corvantis-2.0.0.zip"}));
-        QVERIFY(m_platform.scripts.isEmpty());
-    }
-
-    void archiveWithoutThePackageIsRemoved()
-    {
-        offerPackage("Other.zip", m_zip); // holds Corvantis-2.0.0.pkg, not Other.pkg
-        m_boxes->click("CLOSE");
-        QVERIFY(runToTheEnd());
-        QCOMPARE(
-            boxTexts(),
-            QStringList({"Failed to download the installer package.\n\nError code 3 (-100)."}));
-        QCOMPARE(dataFiles(), QStringList());
-        QVERIFY(m_platform.scripts.isEmpty());
-    }
-
-    void corruptedArchiveInstallsNothing()
-    {
-        // Stored, so that a changed byte reaches the checksum instead of the decompressor.
-        const QString source = m_work.filePath("zipsource");
-        const QString stored = m_work.filePath("stored.zip");
-        QFile::remove(stored);
-        QProcess zip;
-        zip.setWorkingDirectory(source);
-        zip.start("zip", {"-q", "-0", "-X", stored, "Corvantis-2.0.0.pkg"});
-        QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
-        QByteArray damaged = readFile(stored);
-        damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 0x55);
-
-        offerPackage("Corvantis-2.0.0.zip", damaged);
-        m_boxes->click("CLOSE");
-        QVERIFY(runToTheEnd());
-        QCOMPARE(boxTexts(),
-                 QStringList({"Failed to download the installer package.\n\nError code 6."}));
-        QVERIFY(m_platform.scripts.isEmpty());
-        QCOMPARE(dataFiles(), QStringList());
     }
 
     void installationFails_data()
