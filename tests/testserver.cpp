@@ -24,9 +24,7 @@ struct TestServer::Shared
     mutable QMutex mutex;
     Scheme scheme = Http;
     QHash<QString, TestResponse> routes;
-    QList<TestRequest> requests;
-    bool untrusted = false;
-    int connections = 0;
+    QStringList paths;
 };
 
 namespace {
@@ -35,7 +33,11 @@ constexpr qint64 kChunk = 256 * 1024;
 // The socket is refilled only below this, so that a body of any size streams in constant memory.
 constexpr qint64 kLowWater = 1024 * 1024;
 constexpr int kPatternPeriod = 251;
-constexpr int kMaxHead = 64 * 1024;
+
+char generatedByte(qint64 index)
+{
+    return char((index % kPatternPeriod * 31 + 7) % kPatternPeriod);
+}
 
 // The generated body from offset 0, long enough that any chunk can start at any phase.
 const QByteArray& pattern()
@@ -43,7 +45,7 @@ const QByteArray& pattern()
     static const QByteArray bytes = [] {
         QByteArray data(int(kChunk + kPatternPeriod), Qt::Uninitialized);
         for (int i = 0; i < data.size(); ++i)
-            data[i] = TestServer::generatedByte(i);
+            data[i] = generatedByte(i);
         return data;
     }();
     return bytes;
@@ -57,53 +59,16 @@ QByteArray readFixture(const QString& name)
     return file.readAll();
 }
 
-const QSslKey& serverKey()
-{
-    static const QSslKey key(readFixture("server.key"), QSsl::Rsa, QSsl::Pem);
-    return key;
-}
-
-const QSslKey& untrustedKey()
-{
-    static const QSslKey key(readFixture("untrusted.key"), QSsl::Rsa, QSsl::Pem);
-    return key;
-}
-
 QByteArray reasonPhrase(int status)
 {
     static const QHash<int, QByteArray> phrases = {
         {200, "OK"},
-        {201, "Created"},
-        {204, "No Content"},
-        {206, "Partial Content"},
-        {301, "Moved Permanently"},
         {302, "Found"},
-        {303, "See Other"},
-        {304, "Not Modified"},
         {307, "Temporary Redirect"},
-        {308, "Permanent Redirect"},
-        {400, "Bad Request"},
-        {401, "Unauthorized"},
-        {403, "Forbidden"},
         {404, "Not Found"},
-        {405, "Method Not Allowed"},
-        {410, "Gone"},
-        {416, "Range Not Satisfiable"},
         {500, "Internal Server Error"},
-        {501, "Not Implemented"},
-        {502, "Bad Gateway"},
-        {503, "Service Unavailable"},
-        {504, "Gateway Timeout"},
     };
     return phrases.value(status, "Unknown");
-}
-
-TestResponse notFound()
-{
-    TestResponse response;
-    response.status = 404;
-    response.body = "Not found\n";
-    return response;
 }
 
 // One client connection: reads requests one after the other and answers each in turn.
@@ -115,11 +80,7 @@ public:
           m_shared(std::move(shared))
     {
         socket->setParent(this);
-        {
-            QMutexLocker lock(&m_shared->mutex);
-            ++m_shared->connections;
-        }
-        connect(socket, &QIODevice::readyRead, this, &Connection::readIncoming);
+        connect(socket, &QIODevice::readyRead, this, &Connection::processInput);
         connect(socket, &QIODevice::bytesWritten, this, &Connection::pump);
         if (m_ssl)
             connect(m_ssl, &QSslSocket::encryptedBytesWritten, this, &Connection::pump);
@@ -132,123 +93,63 @@ public:
         connect(&m_trickle, &QTimer::timeout, this, &Connection::trickle);
     }
 
-    ~Connection() override
-    {
-        QMutexLocker lock(&m_shared->mutex);
-        --m_shared->connections;
-    }
-
     void drop() { m_socket->abort(); }
 
 private:
-    enum class Phase { Request, Responding, Hanging, Closing };
+    enum class Phase { Request, Responding, Busy };
 
-    void readIncoming()
-    {
-        m_input += m_socket->readAll();
-        processInput();
-    }
-
+    // Answers the complete requests in the input, one at a time. Requests carry no body.
     void processInput()
     {
-        while (m_phase == Phase::Request && takeRequest()) {
+        m_input += m_socket->readAll();
+        int end;
+        while (m_phase == Phase::Request && (end = m_input.indexOf("\r\n\r\n")) >= 0) {
+            const QList<QByteArray> requestLine = m_input.left(m_input.indexOf("\r\n")).split(' ');
+            m_input.remove(0, end + 4);
+            if (requestLine.size() != 3) {
+                drop();
+                return;
+            }
+            respond(QString::fromUtf8(requestLine[1]));
         }
     }
 
-    // Answers the first complete request in the input; false while none is complete.
-    bool takeRequest()
-    {
-        const int end = m_input.indexOf("\r\n\r\n");
-        if (end < 0) {
-            if (m_input.size() > kMaxHead)
-                refuse(400);
-            return false;
-        }
-        const QList<QByteArray> lines = m_input.left(end).split('\n');
-        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-        if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
-            refuse(400);
-            return false;
-        }
-        TestRequest request;
-        request.method = requestLine[0];
-        request.path = QString::fromUtf8(requestLine[1]);
-        for (int i = 1; i < lines.size(); ++i) {
-            const int colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers.append(
-                    {lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
-        }
-        if (!request.header("transfer-encoding").isEmpty()) {
-            refuse(501);
-            return false;
-        }
-        const qint64 bodySize = request.header("content-length").toLongLong();
-        if (m_input.size() < end + 4 + bodySize)
-            return false;
-        m_input.remove(0, int(end + 4 + bodySize));
-
-        const bool clientCloses =
-            requestLine[2] == "HTTP/1.0" || request.header("connection").toLower() == "close";
-        respond(request, clientCloses);
-        return true;
-    }
-
-    void refuse(int status)
-    {
-        m_phase = Phase::Closing;
-        m_socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) +
-                        "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        m_socket->disconnectFromHost();
-    }
-
-    void respond(const TestRequest& request, bool clientCloses)
+    void respond(const QString& path)
     {
         {
             QMutexLocker lock(&m_shared->mutex);
-            m_shared->requests.append(request);
-            auto found = m_shared->routes.constFind(request.path);
-            if (found == m_shared->routes.constEnd() && request.path.contains('?'))
-                found = m_shared->routes.constFind(request.path.section('?', 0, 0));
-            m_response = found != m_shared->routes.constEnd() ? *found : notFound();
+            m_shared->paths.append(path);
+            TestResponse notFound;
+            notFound.status = 404;
+            notFound.body = "Not found\n";
+            m_response = m_shared->routes.value(path, notFound);
         }
         if (m_response.hang) {
-            m_phase = Phase::Hanging;
+            m_phase = Phase::Busy;
             return;
         }
-
-        m_head = request.method == "HEAD";
+        const TestResponse::Framing framing = m_response.framing;
         m_bodyLength =
             m_response.generatedSize >= 0 ? m_response.generatedSize : m_response.body.size();
         m_limit =
             m_response.closeAfter >= 0 ? qMin(m_response.closeAfter, m_bodyLength) : m_bodyLength;
-        if (m_head)
-            m_limit = 0;
         m_sent = 0;
-        const TestResponse::Framing framing = m_response.framing;
-        const bool lengthLies = framing == TestResponse::ContentLength &&
-                                m_response.advertisedLength >= 0 &&
-                                m_response.advertisedLength != m_bodyLength;
-        m_keepAlive = !clientCloses && framing != TestResponse::CloseDelimited &&
-                      m_response.closeAfter < 0 && !lengthLies;
+        const qint64 advertised =
+            m_response.advertisedLength >= 0 ? m_response.advertisedLength : m_bodyLength;
+        m_keepAlive = framing != TestResponse::CloseDelimited && m_response.closeAfter < 0 &&
+                      advertised == m_bodyLength;
 
         QByteArray head = "HTTP/1.1 " + QByteArray::number(m_response.status) + ' ' +
                           reasonPhrase(m_response.status) + "\r\n";
-        if (framing == TestResponse::ContentLength) {
-            const qint64 length =
-                m_response.advertisedLength >= 0 ? m_response.advertisedLength : m_bodyLength;
-            head += "Content-Length: " + QByteArray::number(length) + "\r\n";
-        } else if (framing == TestResponse::Chunked) {
+        if (framing == TestResponse::ContentLength)
+            head += "Content-Length: " + QByteArray::number(advertised) + "\r\n";
+        else if (framing == TestResponse::Chunked)
             head += "Transfer-Encoding: chunked\r\n";
-        }
-        if (!m_response.location.isEmpty())
-            head += "Location: " + m_response.location.toUtf8() + "\r\n";
         for (const auto& header : qAsConst(m_response.headers))
             head += header.first + ": " + header.second + "\r\n";
         if (!m_keepAlive)
             head += "Connection: close\r\n";
-        head += "\r\n";
-        m_socket->write(head);
+        m_socket->write(head + "\r\n");
 
         m_phase = Phase::Responding;
         if (m_response.trickleBytes > 0 && m_response.trickleIntervalMs > 0 && m_limit > 0)
@@ -302,16 +203,15 @@ private:
 
     void endBody()
     {
-        const bool complete = m_head || m_sent == m_bodyLength;
-        if (complete && !m_head && m_response.framing == TestResponse::Chunked)
+        const bool complete = m_sent == m_bodyLength;
+        if (complete && m_response.framing == TestResponse::Chunked)
             m_socket->write("0\r\n\r\n");
         if (!complete || !m_keepAlive) {
-            m_phase = Phase::Closing;
+            m_phase = Phase::Busy;
             m_socket->disconnectFromHost();
             return;
         }
         m_phase = Phase::Request;
-        m_response = TestResponse();
         if (!m_input.isEmpty())
             QMetaObject::invokeMethod(this, &Connection::processInput, Qt::QueuedConnection);
     }
@@ -322,7 +222,6 @@ private:
     QByteArray m_input;
     Phase m_phase = Phase::Request;
     TestResponse m_response;
-    bool m_head = false;
     bool m_keepAlive = true;
     qint64 m_bodyLength = 0;
     qint64 m_limit = 0;
@@ -352,45 +251,27 @@ protected:
     void incomingConnection(qintptr descriptor) override
     {
         m_connections.removeAll(nullptr);
-        bool untrusted = false;
-        {
-            QMutexLocker lock(&m_shared->mutex);
-            untrusted = m_shared->untrusted;
-        }
-        if (m_shared->scheme == Http) {
-            auto* socket = new QTcpSocket;
-            if (!socket->setSocketDescriptor(descriptor)) {
-                delete socket;
-                return;
-            }
-            m_connections.append(new Connection(socket, m_shared, this));
-            return;
-        }
-        auto* socket = new QSslSocket;
+        const Scheme scheme = m_shared->scheme;
+        QTcpSocket* socket = scheme == Http ? new QTcpSocket : new QSslSocket;
         if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;
             return;
         }
-        socket->setLocalCertificate(untrusted ? untrustedCertificate() : serverCertificate());
-        socket->setPrivateKey(untrusted ? untrustedKey() : serverKey());
-        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
         m_connections.append(new Connection(socket, m_shared, this));
-        socket->startServerEncryption();
+        if (scheme == Http)
+            return;
+        const QString name = scheme == Https ? "server" : "untrusted";
+        auto* ssl = static_cast<QSslSocket*>(socket);
+        ssl->setLocalCertificate(QSslCertificate(readFixture(name + ".pem"), QSsl::Pem));
+        ssl->setPrivateKey(QSslKey(readFixture(name + ".key"), QSsl::Rsa, QSsl::Pem));
+        ssl->setPeerVerifyMode(QSslSocket::VerifyNone);
+        ssl->startServerEncryption();
     }
 
 private:
     QSharedPointer<Shared> m_shared;
     QList<QPointer<Connection>> m_connections;
 };
-
-QByteArray TestRequest::header(const QByteArray& name) const
-{
-    for (const auto& header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            return header.second;
-    }
-    return QByteArray();
-}
 
 TestServer::TestServer(Scheme scheme, QObject* parent)
     : QObject(parent), m_shared(new Shared), m_thread(new QThread)
@@ -404,14 +285,8 @@ TestServer::TestServer(Scheme scheme, QObject* parent)
 
 TestServer::~TestServer()
 {
-    QMetaObject::invokeMethod(
-        m_listener,
-        [listener = m_listener] {
-            listener->close();
-            listener->dropConnections();
-            listener->deleteLater();
-        },
-        Qt::BlockingQueuedConnection);
+    close();
+    QMetaObject::invokeMethod(m_listener, &QObject::deleteLater, Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
     delete m_thread;
@@ -420,15 +295,13 @@ TestServer::~TestServer()
 bool TestServer::listen()
 {
     bool listening = false;
-    quint16 port = 0;
     QMetaObject::invokeMethod(
         m_listener,
         [&] {
             listening = m_listener->listen(QHostAddress::LocalHost, 0);
-            port = m_listener->serverPort();
+            m_port = m_listener->serverPort();
         },
         Qt::BlockingQueuedConnection);
-    m_port = listening ? port : 0;
     return listening;
 }
 
@@ -443,20 +316,10 @@ void TestServer::close()
         Qt::BlockingQueuedConnection);
 }
 
-quint16 TestServer::port() const
-{
-    return m_port;
-}
-
-TestServer::Scheme TestServer::scheme() const
-{
-    return m_shared->scheme;
-}
-
 QString TestServer::baseUrl() const
 {
     return QStringLiteral("%1://127.0.0.1:%2")
-        .arg(m_shared->scheme == Https ? "https" : "http")
+        .arg(m_shared->scheme == Http ? "http" : "https")
         .arg(m_port);
 }
 
@@ -478,94 +341,39 @@ void TestServer::hang(const QString& path)
     route(path, response);
 }
 
-void TestServer::clearRoutes()
-{
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->routes.clear();
-}
-
 int TestServer::requestCount(const QString& path) const
 {
     QMutexLocker lock(&m_shared->mutex);
-    int count = 0;
-    for (const TestRequest& request : qAsConst(m_shared->requests)) {
-        if (request.path == path)
-            ++count;
-    }
-    return count;
+    return m_shared->paths.count(path);
 }
 
 QStringList TestServer::requestedPaths() const
 {
     QMutexLocker lock(&m_shared->mutex);
-    QStringList paths;
-    for (const TestRequest& request : qAsConst(m_shared->requests))
-        paths.append(request.path);
-    return paths;
-}
-
-QList<TestRequest> TestServer::requests() const
-{
-    QMutexLocker lock(&m_shared->mutex);
-    return m_shared->requests;
-}
-
-void TestServer::clearRequests()
-{
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->requests.clear();
-}
-
-int TestServer::openConnections() const
-{
-    QMutexLocker lock(&m_shared->mutex);
-    return m_shared->connections;
-}
-
-void TestServer::useUntrustedCertificate(bool untrusted)
-{
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->untrusted = untrusted;
+    return m_shared->paths;
 }
 
 void TestServer::trustTestAuthority()
 {
+    const QSslCertificate authority(readFixture("ca.pem"), QSsl::Pem);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     QList<QSslCertificate> authorities = configuration.caCertificates();
-    if (authorities.contains(authorityCertificate()))
+    if (authorities.contains(authority))
         return;
-    authorities.append(authorityCertificate());
+    authorities.append(authority);
     configuration.setCaCertificates(authorities);
     QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
-QSslCertificate TestServer::authorityCertificate()
-{
-    static const QSslCertificate certificate(readFixture("ca.pem"), QSsl::Pem);
-    return certificate;
-}
-
-QSslCertificate TestServer::serverCertificate()
-{
-    static const QSslCertificate certificate(readFixture("server.pem"), QSsl::Pem);
-    return certificate;
-}
-
 QSslCertificate TestServer::untrustedCertificate()
 {
-    static const QSslCertificate certificate(readFixture("untrusted.pem"), QSsl::Pem);
-    return certificate;
+    return QSslCertificate(readFixture("untrusted.pem"), QSsl::Pem);
 }
 
-char TestServer::generatedByte(qint64 index)
-{
-    return char((index % kPatternPeriod * 31 + 7) % kPatternPeriod);
-}
-
-QByteArray TestServer::generatedBody(qint64 offset, qint64 size)
+QByteArray TestServer::generatedBody(qint64 size)
 {
     QByteArray data(int(size), Qt::Uninitialized);
     for (int i = 0; i < data.size(); ++i)
-        data[i] = generatedByte(offset + i);
+        data[i] = generatedByte(i);
     return data;
 }

@@ -16,7 +16,7 @@ struct TestResponse
 {
     int status = 200;
     QByteArray body; // served as is
-    // >= 0: serve that many bytes of generatedBody() instead of body, made on the fly.
+    // >= 0: serve that many bytes of TestServer::generatedBody() instead of body, made on the fly.
     qint64 generatedSize = -1;
     enum Framing { ContentLength, Chunked, CloseDelimited } framing = ContentLength;
     // >= 0: the Content-Length sent instead of the real length; the connection is closed after
@@ -27,31 +27,19 @@ struct TestResponse
     int trickleBytes = 0;
     int trickleIntervalMs = 0;
     bool hang = false;                            // read the request, never answer
-    QString location;                             // Location header, for 3xx
-    QList<QPair<QByteArray, QByteArray>> headers; // extra headers, sent as given
-};
-
-// One request as the server read it.
-struct TestRequest
-{
-    QByteArray method;
-    QString path; // the raw request target, still percent-encoded
-    QList<QPair<QByteArray, QByteArray>> headers;
-
-    // The value of the first header of that name (any letter case); empty when absent.
-    QByteArray header(const QByteArray& name) const;
+    QList<QPair<QByteArray, QByteArray>> headers; // extra headers (Location, ...), sent as given
 };
 
 // An HTTP/1.1 (or HTTPS) server on 127.0.0.1 for tests. It runs in a thread of its own, so a
 // test may block its own thread without starving the server, and serves any number of
-// connections with keep-alive. Paths match the raw request target exactly (a query is ignored
-// when no route names it); unknown paths get 404.
+// connections with keep-alive. Paths match the raw request target exactly; unknown paths get 404.
 class TestServer : public QObject
 {
     Q_OBJECT
 
 public:
-    enum Scheme { Http, Https };
+    // UntrustedHttps presents a self-signed certificate that nobody trusts.
+    enum Scheme { Http, Https, UntrustedHttps };
 
     explicit TestServer(Scheme scheme = Http, QObject* parent = nullptr);
     ~TestServer() override;
@@ -59,35 +47,23 @@ public:
     bool listen(); // 127.0.0.1, a free port
     // Stops listening and drops every open connection; the port is then refused.
     void close();
-    quint16 port() const;
-    Scheme scheme() const;
     QString baseUrl() const; // "http://127.0.0.1:<port>" or "https://..."
     QString url(const QString& path) const;
 
     void route(const QString& path, const TestResponse& response);
     // Reads requests for the path and never answers them.
     void hang(const QString& path);
-    void clearRoutes();
 
     int requestCount(const QString& path) const;
-    QStringList requestedPaths() const; // in arrival order
-    QList<TestRequest> requests() const;
-    void clearRequests();
-    int openConnections() const;
-
-    // Https only: new connections present a self-signed certificate that nobody trusts.
-    void useUntrustedCertificate(bool untrusted);
+    QStringList requestedPaths() const; // raw request targets, in arrival order
 
     // Adds the test authority to the process's default TLS configuration, which every
-    // connection made afterwards (the downloader's included) starts from.
+    // connection made afterwards starts from.
     static void trustTestAuthority();
-    static QSslCertificate authorityCertificate();
-    static QSslCertificate serverCertificate();
     static QSslCertificate untrustedCertificate();
 
-    // The generated body: byte i is (i * 31 + 7) mod 251.
-    static char generatedByte(qint64 index);
-    static QByteArray generatedBody(qint64 offset, qint64 size);
+    // Byte i is (i * 31 + 7) mod 251.
+    static QByteArray generatedBody(qint64 size);
 
     struct Shared;
 

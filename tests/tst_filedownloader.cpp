@@ -2,107 +2,81 @@
 #include "testenvironment.h"
 #include "testserver.h"
 
-#include <QDebug>
-#include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSignalSpy>
-#include <QSslCertificate>
 #include <QSslError>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <cerrno>
 #include <zlib.h>
-
-Q_DECLARE_METATYPE(TestResponse)
-Q_DECLARE_METATYPE(TestResponse::Framing)
 
 namespace {
 
-constexpr int kTimeout = 60000;
-// The total a reply without one reports (-1), as the unsigned signal carries it.
+constexpr int kTimeout = 20000;
+// The total of a reply that has none (-1), as the unsigned signal carries it.
 constexpr qulonglong kNoTotal = ~0ULL;
 constexpr qint64 kMiB = 1024 * 1024;
 
-QMutex s_messagesMutex;
-QStringList s_debugMessages;
+QMutex s_logMutex;
+QStringList s_log;
 QtMessageHandler s_previousHandler = nullptr;
 
-void captureMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+void captureDebug(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (type == QtDebugMsg) {
-        QMutexLocker lock(&s_messagesMutex);
-        s_debugMessages.append(message);
-    } else if (s_previousHandler) {
-        s_previousHandler(type, context, message);
+    if (type != QtDebugMsg) {
+        if (s_previousHandler)
+            s_previousHandler(type, context, message);
+        return;
     }
+    QMutexLocker lock(&s_logMutex);
+    s_log.append(message);
 }
 
-QStringList takeDebugMessages()
+QStringList takeLog()
 {
-    QMutexLocker lock(&s_messagesMutex);
-    QStringList messages;
-    messages.swap(s_debugMessages);
-    return messages;
-}
-
-// A QString item as Qt's debug stream writes it: in double quotes, with escapes.
-QString quoted(const QString& text)
-{
-    QString out;
-    QDebug(&out).nospace() << text;
-    return out;
+    QMutexLocker lock(&s_logMutex);
+    return std::exchange(s_log, QStringList());
 }
 
 QString downloadingLine(const QString& url)
 {
-    return "Downloading  " + quoted(url);
+    return "Downloading  \"" + url + '"';
 }
 
-// What Qt itself reports for the request, from a bare network access manager with the same
-// redirect handling as the downloader.
-QString qtErrorText(const QString& url)
+// Qt's own text for the request, from a bare manager that handles redirects as the downloader,
+// replaced by a complaint unless it names the case meant.
+QString qtErrorText(const QString& url, const QString& hint)
 {
     QNetworkAccessManager manager;
     QNetworkRequest request{QUrl(url)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     QScopedPointer<QNetworkReply> reply(manager.get(request));
-    QSignalSpy done(reply.data(), &QNetworkReply::finished);
-    if (!reply->isFinished() && !done.wait(kTimeout))
-        return "no answer";
-    return reply->error() == QNetworkReply::NoError ? QString() : reply->errorString();
-}
-
-// What writing to a full device makes QFile say.
-QString diskFullText()
-{
-    QFile full("/dev/full");
-    if (!full.open(QIODevice::WriteOnly))
-        return QString();
-    full.write(QByteArray(64 * 1024, 'x'));
-    full.flush();
-    return full.errorString();
+    if (!reply->isFinished())
+        QSignalSpy(reply.data(), &QNetworkReply::finished).wait(kTimeout);
+    const QString text = reply->errorString();
+    return text.contains(hint, Qt::CaseInsensitive) ? text
+                                                    : "Qt's text lacks " + hint + ": " + text;
 }
 
 QByteArray gzip(const QByteArray& data)
 {
     z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return QByteArray();
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
     QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
     stream.avail_in = uInt(data.size());
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
     stream.avail_out = uInt(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(int(stream.total_out));
+    out.resize(deflate(&stream, Z_FINISH) == Z_STREAM_END ? int(stream.total_out) : 0);
     deflateEnd(&stream);
-    return result == Z_STREAM_END ? out : QByteArray();
+    return out;
 }
 
 QByteArray readFile(const QString& path)
@@ -111,17 +85,21 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-QByteArray expectedBody(const TestResponse& response)
+bool writeFile(const QString& path, const QByteArray& data)
 {
-    return response.generatedSize >= 0 ? TestServer::generatedBody(0, response.generatedSize)
-                                       : response.body;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
-TestResponse generated(qint64 size, TestResponse::Framing framing = TestResponse::ContentLength)
+TestResponse generated(qint64 size, TestResponse::Framing framing = TestResponse::ContentLength,
+                       int trickleBytes = 0)
 {
     TestResponse response;
     response.generatedSize = size;
     response.framing = framing;
+    response.trickleBytes = trickleBytes;
+    // Qt reports its own total at most every 100 ms, so a trickled body takes longer than that.
+    response.trickleIntervalMs = 40;
     return response;
 }
 
@@ -135,89 +113,66 @@ TestResponse withBody(const QByteArray& body, int status = 200)
 
 TestResponse redirect(int status, const QString& location)
 {
-    TestResponse response;
-    response.status = status;
-    response.location = location;
-    response.body = "<html>This page has moved</html>\n";
+    TestResponse response = withBody("<html>This page has moved</html>\n", status);
+    response.headers.append({"Location", location.toUtf8()});
     return response;
 }
 
-// A port on 127.0.0.1 that nothing listens on.
-quint16 closedPort()
+// One download with the downloader's signals in arrival order; file mode when given a directory.
+struct Run
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
-// Records every signal of one downloader in arrival order.
-struct Observer
-{
-    explicit Observer(FileDownloader* downloader)
-        : finishedSpy(downloader, &FileDownloader::finished),
-          errorSpy(downloader, &FileDownloader::errorOccurred),
-          progressSpy(downloader, &FileDownloader::downloadProgress)
+    Run(const QString& url, const QString& directory) : fileMode(!directory.isEmpty())
     {
-        QObject::connect(downloader, &FileDownloader::finished, downloader,
-                         [this] { events.append("finished"); });
-        QObject::connect(downloader, &FileDownloader::errorOccurred, downloader,
-                         [this] { events.append("error"); });
-        QObject::connect(downloader, &FileDownloader::downloadProgress, downloader,
+        QObject::connect(&downloader, &FileDownloader::finished, [this] { events += "finished"; });
+        QObject::connect(&downloader, &FileDownloader::errorOccurred, [this](QString text) {
+            events += "error";
+            reported = text;
+        });
+        QObject::connect(&downloader, &FileDownloader::downloadProgress,
                          [this](qulonglong received, qulonglong total) {
-                             events.append("progress");
+                             events += "progress";
                              progress.append({received, total});
                          });
+        started = fileMode ? downloader.download(url, directory, filePath, error)
+                           : downloader.download(url, &target, error);
     }
 
-    bool ended() const { return finishedSpy.count() + errorSpy.count() > 0; }
-    QString error() const
+    // Waits for the end: progress reports only, then exactly one terminal signal.
+    bool endsWith(const QString& terminal)
     {
-        return errorSpy.isEmpty() ? QString() : errorSpy.first().first().toString();
+        const auto ended = [this] {
+            return events.contains("finished") || events.contains("error");
+        };
+        return QTest::qWaitFor(ended, kTimeout) && events.last() == terminal &&
+               events.size() == progress.size() + 1;
     }
-    // Progress reports only, then exactly one terminal signal.
-    bool endsWithOnly(const QString& terminal) const
-    {
-        return !events.isEmpty() && events.last() == terminal && events.count(terminal) == 1 &&
-               events.count() == progress.count() + 1;
-    }
-    bool receivedGrows() const
-    {
-        for (int i = 1; i < progress.size(); ++i) {
-            if (progress[i].first <= progress[i - 1].first)
-                return false;
-        }
-        return true;
-    }
+    QByteArray body() const { return fileMode ? readFile(filePath) : target; }
+    qulonglong received() const { return progress.isEmpty() ? 0 : progress.last().first; }
+    QString describe() const { return events.join(' ') + " / " + reported; }
 
-    QSignalSpy finishedSpy;
-    QSignalSpy errorSpy;
-    QSignalSpy progressSpy;
+    FileDownloader downloader;
+    bool fileMode;
+    bool started = false;
+    QString filePath;
+    QString error = "untouched";
+    QByteArray target = "sentinel";
     QStringList events;
+    QString reported;
     QList<QPair<qulonglong, qulonglong>> progress;
 };
 
-bool managerReleased(const FileDownloader& downloader)
+// Nothing of the request is left that could still write or report.
+bool released(const FileDownloader& downloader)
 {
-    return downloader.findChildren<QNetworkAccessManager*>(QString(), Qt::FindDirectChildrenOnly)
-        .isEmpty();
+    return downloader.findChildren<QNetworkAccessManager*>().isEmpty() &&
+           downloader.findChildren<QFile*>().isEmpty();
 }
 
-bool fileReleased(const FileDownloader& downloader)
-{
-    return downloader.findChildren<QFile*>(QString(), Qt::FindDirectChildrenOnly).isEmpty();
-}
-
-// No reply of the downloader can still deliver anything.
 bool repliesDone(const FileDownloader& downloader)
 {
-    for (const QNetworkReply* reply : downloader.findChildren<QNetworkReply*>()) {
-        if (!reply->isFinished())
-            return false;
-    }
-    return true;
+    const QList<QNetworkReply*> replies = downloader.findChildren<QNetworkReply*>();
+    return std::all_of(replies.cbegin(), replies.cend(),
+                       [](const QNetworkReply* reply) { return reply->isFinished(); });
 }
 
 } // namespace
@@ -228,21 +183,25 @@ class TestFileDownloader : public QObject
 
 private:
     TestServer m_http{TestServer::Http};
-    TestServer m_otherHttp{TestServer::Http};
     TestServer m_https{TestServer::Https};
+    TestServer m_untrusted{TestServer::UntrustedHttps};
+    TestServer m_refused{TestServer::Http}; // closed once its port is known
     QScopedPointer<QTemporaryDir> m_dir;
 
-    TestServer& server(const QString& scheme) { return scheme == "https" ? m_https : m_http; }
-
     QString dir() const { return m_dir->path(); }
+
+    static QString serve(TestServer& server, const QString& path, const TestResponse& response)
+    {
+        server.route(path, response);
+        return server.url(path);
+    }
 
 private slots:
     void initTestCase()
     {
-        s_previousHandler = qInstallMessageHandler(captureMessages);
-        QVERIFY(m_http.listen());
-        QVERIFY(m_otherHttp.listen());
-        QVERIFY(m_https.listen());
+        s_previousHandler = qInstallMessageHandler(captureDebug);
+        QVERIFY(m_http.listen() && m_https.listen() && m_untrusted.listen() && m_refused.listen());
+        m_refused.close();
         TestServer::trustTestAuthority();
     }
 
@@ -252,432 +211,206 @@ private slots:
     {
         m_dir.reset(new QTemporaryDir);
         QVERIFY(m_dir->isValid());
-        m_http.clearRequests();
-        m_https.clearRequests();
-        m_https.useUntrustedCertificate(false);
-        takeDebugMessages();
+        takeLog();
     }
 
-    void fileModeStreamsTheBody_data()
+    void bodyIsDelivered_data()
     {
-        QTest::addColumn<QString>("scheme");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<TestResponse>("response");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("fileMode");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("minReports");
+        QTest::addColumn<bool>("announced");   // else the total is 0 until Qt reports it has none
+        QTest::addColumn<QString>("fileName"); // on disk; empty: the URL's last segment as it is
 
-        QTest::newRow("small") << "http"
-                               << "/files/small.pkg" << withBody("package bytes\n");
-        QTest::newRow("empty") << "http"
-                               << "/files/empty.pkg" << withBody(QByteArray());
-        QTest::newRow("8 MiB with length") << "http"
-                                           << "/files/large.pkg" << generated(8 * kMiB);
-        QTest::newRow("3 MiB chunked")
-            << "http"
-            << "/files/chunked.pkg" << generated(3 * kMiB, TestResponse::Chunked);
-        QTest::newRow("2 MiB close-delimited")
-            << "http"
-            << "/files/close.pkg" << generated(2 * kMiB, TestResponse::CloseDelimited);
-        QTest::newRow("trusted https 4 MiB") << "https"
-                                             << "/files/secure.pkg" << generated(4 * kMiB);
-        QTest::newRow("trusted https chunked")
-            << "https"
-            << "/files/secure-chunked.pkg" << generated(kMiB + 17, TestResponse::Chunked);
-    }
+        const auto row = [](const char* tag, const QString& url, bool fileMode,
+                            const QByteArray& body, int minReports = 1, bool announced = true,
+                            const QString& fileName = QString()) {
+            QTest::newRow(tag) << url << fileMode << body << minReports << announced
+                               << (fileName.isEmpty() ? url.section('/', -1) : fileName);
+        };
+        const auto body = TestServer::generatedBody;
+        const QByteArray plain = QByteArray("{\"version\":\"2.1.0\"} ").repeated(20000);
+        TestResponse zipped = withBody(gzip(plain));
+        QVERIFY(zipped.body.size() > 1000 && zipped.body.size() < plain.size() / 10);
+        zipped.headers.append({"Content-Encoding", QByteArray("gzip")});
+        zipped.trickleBytes = 300;
+        zipped.trickleIntervalMs = 40;
 
-    void fileModeStreamsTheBody()
-    {
-        QFETCH(QString, scheme);
-        QFETCH(QString, path);
-        QFETCH(TestResponse, response);
-        server(scheme).route(path, response);
-        const QString url = server(scheme).url(path);
-        const QByteArray expected = expectedBody(response);
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error = "untouched";
-        QVERIFY(downloader.download(url, dir(), filePath, error));
-        QCOMPARE(error, QString("untouched"));
-        QCOMPARE(filePath, dir() + "/" + QFileInfo(path).fileName());
-        QVERIFY(QFile::exists(filePath)); // created before any data arrives
-
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("finished"), qPrintable(observer.events.join(' ')));
-        QCOMPARE(observer.finishedSpy.count(), 1);
-        QCOMPARE(observer.errorSpy.count(), 0);
-        QCOMPARE(takeDebugMessages(), QStringList{downloadingLine(url)});
-
-        QVERIFY(readFile(filePath) == expected);
-        QCOMPARE(server(scheme).requestCount(path), 1);
-
-        if (expected.isEmpty())
-            return;
-        QVERIFY(!observer.progress.isEmpty());
-        QVERIFY(observer.receivedGrows());
-        QCOMPARE(observer.progress.last().first, qulonglong(expected.size()));
-        for (const auto& report : qAsConst(observer.progress)) {
-            if (response.framing == TestResponse::ContentLength)
-                QCOMPARE(report.second, qulonglong(expected.size()));
-            else
-                QVERIFY2(report.second == 0 || report.second == kNoTotal,
-                         qPrintable(QString::number(report.second)));
-        }
-    }
-
-    void memoryModeAssignsTheBody_data()
-    {
-        QTest::addColumn<QString>("scheme");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<TestResponse>("response");
-
-        TestResponse trickled = generated(12 * 1000);
-        trickled.trickleBytes = 1000;
-        trickled.trickleIntervalMs = 15;
-
-        QTest::newRow("json") << "http"
-                              << "/wp-json/v2/check-update"
-                              << withBody(R"([{"version":"2.1.0","url":"x"}])");
-        QTest::newRow("2 MiB chunked")
-            << "http"
-            << "/memory/chunked" << generated(2 * kMiB, TestResponse::Chunked);
-        QTest::newRow("https") << "https"
-                               << "/memory/secure" << generated(300 * 1000);
-        QTest::newRow("trickled") << "http"
-                                  << "/memory/trickled" << trickled;
-    }
-
-    void memoryModeAssignsTheBody()
-    {
-        QFETCH(QString, scheme);
-        QFETCH(QString, path);
-        QFETCH(TestResponse, response);
-        server(scheme).route(path, response);
-        const QString url = server(scheme).url(path);
-        const QByteArray expected = expectedBody(response);
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QByteArray target = "sentinel";
-        QString error = "untouched";
-        QVERIFY(downloader.download(url, &target, error));
-        QCOMPARE(error, QString("untouched"));
-
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("finished"), qPrintable(observer.events.join(' ')));
-        QVERIFY(target == expected);
-        QCOMPARE(takeDebugMessages(), QStringList{downloadingLine(url)});
-
-        // Bytes are counted once each, although nothing is taken out of the reply until the end.
-        QVERIFY(!observer.progress.isEmpty());
-        QVERIFY(observer.receivedGrows());
-        QCOMPARE(observer.progress.last().first, qulonglong(expected.size()));
-    }
-
-    void slowTrickleArrivesWhole()
-    {
-        TestResponse response = generated(24 * 1024);
-        response.trickleBytes = 2048;
-        response.trickleIntervalMs = 20;
-        m_http.route("/slow/package.pkg", response);
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QVERIFY(downloader.download(m_http.url("/slow/package.pkg"), dir(), filePath, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("finished"), qPrintable(observer.events.join(' ')));
-
-        QVERIFY2(observer.progress.size() >= 3, qPrintable(observer.events.join(' ')));
-        QVERIFY(observer.receivedGrows());
-        for (const auto& report : qAsConst(observer.progress))
-            QCOMPARE(report.second, qulonglong(24 * 1024));
-        QCOMPARE(observer.progress.last().first, qulonglong(24 * 1024));
-        QVERIFY(readFile(filePath) == TestServer::generatedBody(0, 24 * 1024));
-    }
-
-    void totalWithoutLengthIsAllBitsSet_data()
-    {
-        QTest::addColumn<TestResponse::Framing>("framing");
-        QTest::newRow("chunked") << TestResponse::Chunked;
-        QTest::newRow("close-delimited") << TestResponse::CloseDelimited;
-    }
-
-    void totalWithoutLengthIsAllBitsSet()
-    {
-        QFETCH(TestResponse::Framing, framing);
-        // Qt reports its own total at most every 100 ms, so the body has to take longer.
-        TestResponse response = generated(12 * 1000, framing);
-        response.trickleBytes = 1000;
-        response.trickleIntervalMs = 40;
-        const QString path = QStringLiteral("/nolength/%1.pkg").arg(int(framing));
-        m_http.route(path, response);
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QVERIFY(downloader.download(m_http.url(path), dir(), filePath, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("finished"), qPrintable(observer.events.join(' ')));
-
-        QCOMPARE(observer.progress.first().second, qulonglong(0));
-        QCOMPARE(observer.progress.last().second, kNoTotal);
-        bool known = false;
-        for (const auto& report : qAsConst(observer.progress)) {
-            known = known || report.second == kNoTotal;
-            QCOMPARE(report.second, known ? kNoTotal : qulonglong(0));
-        }
-        QCOMPARE(observer.progress.last().first, qulonglong(12 * 1000));
-        QVERIFY(readFile(filePath) == TestServer::generatedBody(0, 12 * 1000));
-    }
-
-    void totalAbove2GiBKeepsAllBits_data()
-    {
-        QTest::addColumn<qint64>("length");
-        QTest::newRow("2 GiB + 1") << (Q_INT64_C(2) << 30) + 1;
-        QTest::newRow("4 GiB + 1") << (Q_INT64_C(4) << 30) + 1;
-        QTest::newRow("5 GiB") << (Q_INT64_C(5) << 30);
-        QTest::newRow("1 TiB + 3") << (Q_INT64_C(1) << 40) + 3;
-    }
-
-    void totalAbove2GiBKeepsAllBits()
-    {
-        QFETCH(qint64, length);
-        TestResponse response = generated(length);
-        response.advertisedLength = length;
-        response.closeAfter = kMiB;
-        const QString path = QStringLiteral("/huge/%1.pkg").arg(length);
-        m_http.route(path, response);
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QVERIFY(downloader.download(m_http.url(path), dir(), filePath, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("error"), qPrintable(observer.events.join(' ')));
-
-        QVERIFY(!observer.progress.isEmpty());
-        for (const auto& report : qAsConst(observer.progress))
-            QCOMPARE(report.second, qulonglong(length));
-        QCOMPARE(observer.error(), QString("Connection closed"));
-        // Qt may drop what was still in flight when the close was seen; what did arrive is kept.
-        const qulonglong received = observer.progress.last().first;
-        QVERIFY(received > 0 && received <= qulonglong(kMiB));
-        QTRY_VERIFY(fileReleased(downloader));
-        QVERIFY(readFile(filePath) == TestServer::generatedBody(0, qint64(received)));
-    }
-
-    void fileNameIsDecoded_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("fileName");
-
-        QTest::newRow("blank") << "/pkg/Corvantis%20Setup%202.1.pkg"
-                               << "Corvantis Setup 2.1.pkg";
-        QTest::newRow("utf-8") << "/pkg/%C3%A9t%C3%A9%20%E2%9C%93.zip"
-                               << QString::fromUtf8("été ✓.zip");
-        QTest::newRow("plus and percent") << "/pkg/a%2Bb%25c.pkg"
-                                          << "a+b%c.pkg";
-        QTest::newRow("query is not part of the name") << "/pkg/x.pkg?token=a%2Fb"
-                                                       << "x.pkg";
+        row("file small, name with blanks and utf-8",
+            serve(m_http, "/get/Corvantis%20Setup%20%C3%A9t%C3%A9.pkg", generated(14)), true,
+            body(14), 1, true, QString::fromUtf8("Corvantis Setup été.pkg"));
         // An encoded slash must not lead out of the target directory.
-        QTest::newRow("encoded slashes") << "/pkg/..%2F..%2Fescape.pkg"
-                                         << "escape.pkg";
+        row("file name with encoded slashes",
+            serve(m_http, "/get/..%2F..%2Fescape.pkg", generated(14)), true, body(14), 1, true,
+            "escape.pkg");
+        row("file empty", serve(m_http, "/get/empty.pkg", generated(0)), true, "", 0);
+        row("file 8 MiB", serve(m_http, "/get/big.pkg", generated(8 * kMiB)), true, body(8 * kMiB));
+        row("file chunked, slow",
+            serve(m_http, "/get/chunked.pkg", generated(12000, TestResponse::Chunked, 1000)), true,
+            body(12000), 3, false);
+        row("file close-delimited, slow",
+            serve(m_http, "/get/close.pkg", generated(12000, TestResponse::CloseDelimited, 1000)),
+            true, body(12000), 3, false);
+        // Nothing leaves the reply before the end, yet every byte counts once.
+        row("memory slow",
+            serve(m_http, "/get/slow", generated(12000, TestResponse::ContentLength, 1000)), false,
+            body(12000), 3);
+        // The check for bodies cut short must not take an inflated body for a wrong one.
+        const QString zippedUrl = serve(m_http, "/get/zipped.json", zipped);
+        row("file gzip, slow", zippedUrl, true, plain, 3, false);
+        row("memory gzip, slow", zippedUrl, false, plain, 3, false);
+        // Only the final body is saved, under the name of the first URL.
+        m_http.route("/hop/final.pkg", generated(kMiB + 3));
+        row("file redirected 302 relative",
+            serve(m_http, "/hop/first.pkg", redirect(302, "/hop/final.pkg")), true, body(kMiB + 3));
+        m_https.route("/hop/final.pkg", generated(kMiB + 3));
+        row("file https redirected 307 absolute",
+            serve(m_https, "/hop/first.pkg", redirect(307, m_https.url("/hop/final.pkg"))), true,
+            body(kMiB + 3));
     }
 
-    void fileNameIsDecoded()
+    void bodyIsDelivered()
     {
-        QFETCH(QString, path);
+        QFETCH(QString, url);
+        QFETCH(bool, fileMode);
+        QFETCH(QByteArray, body);
+        QFETCH(int, minReports);
+        QFETCH(bool, announced);
         QFETCH(QString, fileName);
-        const QByteArray body = "body of " + path.toUtf8();
-        m_http.route(path, withBody(body));
+        const QString directory = dir() + "/new/sub"; // missing parents are made
 
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QVERIFY(downloader.download(m_http.url(path), dir(), filePath, error));
-        QCOMPARE(filePath, dir() + "/" + fileName);
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("finished"), qPrintable(observer.error()));
+        Run run(url, fileMode ? directory : QString());
+        QVERIFY(run.started);
+        QCOMPARE(run.error, QString("untouched"));
+        if (fileMode)
+            QCOMPARE(run.filePath, directory + "/" + fileName);
+        QVERIFY2(run.endsWith("finished"), qPrintable(run.describe()));
+        QVERIFY(run.body() == body);
+        QCOMPARE(takeLog(), QStringList{downloadingLine(url)});
 
-        QCOMPARE(readFile(dir() + "/" + fileName), body);
-        QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList{fileName});
-        QCOMPARE(m_http.requestedPaths(), QStringList{path});
-    }
-
-    void targetDirectoryIsMade_data()
-    {
-        QTest::addColumn<QString>("directory"); // relative ones are below the current directory
-        QTest::newRow("existing") << "existing";
-        QTest::newRow("missing parents") << "a/b/c";
-        QTest::newRow("dot segments") << "a/../b/./c";
-    }
-
-    void targetDirectoryIsMade()
-    {
-        QFETCH(QString, directory);
-        QVERIFY(QDir(dir()).mkdir("existing"));
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir()));
-        m_http.route("/dirs/p.pkg", withBody("p"));
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        const bool started =
-            downloader.download(m_http.url("/dirs/p.pkg"), directory, filePath, error);
-        QDir::setCurrent(previous);
-        QVERIFY2(started, qPrintable(error));
-        QCOMPARE(filePath, directory + "/p.pkg");
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY(observer.endsWithOnly("finished"));
-        QCOMPARE(readFile(QDir(dir()).filePath(directory + "/p.pkg")), QByteArray("p"));
-    }
-
-    void existingFileIsTruncated()
-    {
-        QFile old(dir() + "/update.pkg");
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(QByteArray(256 * 1024, 'X'));
-        old.close();
-        m_http.route("/update.pkg", withBody("new and shorter"));
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QVERIFY(downloader.download(m_http.url("/update.pkg"), dir(), filePath, error));
-        QCOMPARE(filePath, old.fileName());
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY(observer.endsWithOnly("finished"));
-        QCOMPARE(readFile(filePath), QByteArray("new and shorter"));
-    }
-
-    void setupFailureReturnsFalse_data()
-    {
-        QTest::addColumn<QString>("urlPath");
-        QTest::addColumn<QString>("directory"); // below the test folder, which holds "plain"
-        QTest::addColumn<bool>("directoryFails");
-
-        QTest::newRow("parent is a plain file") << "/pkg/a.pkg"
-                                                << "plain/sub" << true;
-        QTest::newRow("directory is a plain file") << "/pkg/a.pkg"
-                                                   << "plain" << true;
-        QTest::newRow("url ends in a slash") << "/pkg/"
-                                             << "downloads" << false;
-        QTest::newRow("url without a path") << ""
-                                            << "downloads" << false;
+        QVERIFY2(run.progress.size() >= minReports, qPrintable(run.describe()));
+        const qulonglong total = announced ? qulonglong(body.size()) : kNoTotal;
+        qulonglong received = 0;
+        bool known = announced;
+        for (const auto& report : qAsConst(run.progress)) {
+            QVERIFY(report.first > received);
+            received = report.first;
+            known = known || report.second == total;
+            QCOMPARE(report.second, known ? total : 0);
+        }
+        QCOMPARE(received, qulonglong(body.size()));
+        QVERIFY(run.progress.isEmpty() || run.progress.last().second == total);
     }
 
     void setupFailureReturnsFalse()
     {
-        QFETCH(QString, urlPath);
-        QFETCH(QString, directory);
-        QFETCH(bool, directoryFails);
-        QFile plain(dir() + "/plain");
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
-        const QString target = dir() + "/" + directory;
+        QVERIFY(writeFile(dir() + "/plain", ""));
+        Run blocked(m_http.url("/pkg/a.pkg"), dir() + "/plain/sub");
+        QVERIFY(!blocked.started);
+        QCOMPARE(blocked.error,
+                 QString("The directory %1 is not accessible.").arg(dir() + "/plain/sub"));
+        QVERIFY(blocked.filePath.isEmpty());
 
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath = "unchanged";
-        QString error;
-        QVERIFY(!downloader.download(m_http.url(urlPath), target, filePath, error));
+        // A URL ending in a slash names no file: opening the directory itself is what fails.
+        Run nameless(m_http.url("/pkg/"), dir());
+        QFile reference(dir() + "/");
+        QVERIFY(!nameless.started && !reference.open(QIODevice::WriteOnly));
+        QCOMPARE(nameless.error,
+                 QString("Failed to create %1 (%2).").arg(dir() + "/", reference.errorString()));
+        QCOMPARE(nameless.filePath, dir() + "/");
 
-        if (directoryFails) {
-            QCOMPARE(error, QString("The directory %1 is not accessible.").arg(target));
-            QCOMPARE(filePath, QString("unchanged"));
-        } else {
-            // Opening the directory itself for writing is what fails.
-            QFile reference(target + "/");
-            QVERIFY(!reference.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QCOMPARE(
-                error,
-                QString("Failed to create %1 (%2).").arg(target + "/", reference.errorString()));
-            QCOMPARE(filePath, target + "/");
-            QVERIFY(QFileInfo(target).isDir());
-        }
-        QVERIFY(takeDebugMessages().isEmpty());
-        QVERIFY(managerReleased(downloader));
-        QTRY_VERIFY(fileReleased(downloader));
-        QVERIFY(m_http.requestedPaths().isEmpty());
-        QVERIFY(observer.events.isEmpty());
+        QVERIFY(takeLog().isEmpty());
+        QTRY_VERIFY(released(blocked.downloader) && released(nameless.downloader));
+        QVERIFY(blocked.events.isEmpty() && nameless.events.isEmpty());
     }
 
-    void networkErrorIsReported_data()
+    void failureIsReported_data()
     {
+        QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("fileMode");
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("hint"); // part of Qt's text, so the reference means something
+        QTest::addColumn<QString>("error");     // the downloader's own, or Qt's for the URL
+        QTest::addColumn<QByteArray>("served"); // what the file may keep a prefix of
+        QTest::addColumn<qulonglong>("total");  // carried by every progress report
+        QTest::addColumn<QStringList>("sslLog");
 
-        for (const bool fileMode : {true, false}) {
-            const char* mode = fileMode ? "file" : "memory";
-            QTest::addRow("%s 404", mode) << fileMode << "404"
-                                          << "Not Found";
-            QTest::addRow("%s 500", mode) << fileMode << "500"
-                                          << "Internal Server Error";
-            QTest::addRow("%s refused", mode) << fileMode << "refused"
-                                              << "refused";
-        }
+        // hint: a part of Qt's text, so the reference means something
+        const auto row = [](const char* tag, const QString& url, bool fileMode, const char* hint,
+                            const QByteArray& served = QByteArray(), qulonglong total = 0,
+                            const QStringList& sslLog = QStringList()) {
+            const QString own = "Connection closed";
+            QTest::newRow(tag) << url << fileMode << (hint == own ? own : qtErrorText(url, hint))
+                               << served << total << sslLog;
+        };
+        row("404, file", m_http.url("/fail/missing.pkg"), true, "Not Found", "Not found\n", 10);
+        row("500, memory", serve(m_http, "/fail/broken", withBody(QByteArray(20000, 'e'), 500)),
+            false, "Internal Server Error", "", 20000);
+        row("refused, memory", m_refused.url("/fail/refused.pkg"), false, "refused");
+
+        QStringList sslLog;
+        for (const QSslError& sslError :
+             QSslCertificate::verify({TestServer::untrustedCertificate()}, "127.0.0.1"))
+            sslLog.append('"' + sslError.errorString() + '"');
+        row("untrusted certificate, file",
+            serve(m_untrusted, "/fail/secure.pkg", withBody("must not arrive")), true, "SSL", "", 0,
+            sslLog);
+        // Nothing of the redirect page is saved, and the plain URL is never asked for.
+        m_http.route("/fail/plain.pkg", withBody("fetched without TLS"));
+        row("https to http, file",
+            serve(m_https, "/fail/moved.pkg", redirect(302, m_http.url("/fail/plain.pkg"))), true,
+            "redirect");
+        row("redirect loop, memory", serve(m_http, "/fail/loop", redirect(302, "/fail/loop")),
+            false, "redirect");
+
+        // Only bodies of announced length: a chunked body cut at a chunk boundary is, in Qt 5.15,
+        // either reported as complete or never ended, and the reply offers no way to tell.
+        TestResponse cut = generated(4 * kMiB);
+        cut.closeAfter = kMiB;
+        const QByteArray sent = TestServer::generatedBody(kMiB);
+        row("cut short, file", serve(m_http, "/cut/a.pkg", cut), true, "Connection closed", sent,
+            4 * kMiB);
+        row("cut short, memory", serve(m_http, "/cut/b", cut), false, "Connection closed", sent,
+            4 * kMiB);
+        // Qt reports the cut itself only at times, else the downloader's own check must; a second
+        // try makes it likely that both ways are met.
+        row("cut short, memory, again", serve(m_http, "/cut/c", cut), false, "Connection closed",
+            sent, 4 * kMiB);
+        // The announced total keeps all 64 bits.
+        TestResponse huge = generated(kMiB);
+        huge.advertisedLength = (Q_INT64_C(6) << 30) + 1;
+        row("cut short, above 4 GiB announced", serve(m_http, "/cut/d.pkg", huge), true,
+            "Connection closed", sent, huge.advertisedLength);
     }
 
-    void networkErrorIsReported()
+    void failureIsReported()
     {
+        QFETCH(QString, url);
         QFETCH(bool, fileMode);
-        QFETCH(QString, kind);
-        QFETCH(QString, hint);
+        QFETCH(QString, error);
+        QFETCH(QByteArray, served);
+        QFETCH(qulonglong, total);
+        QFETCH(QStringList, sslLog);
+        // A stale file of the same name must not survive in part.
+        QVERIFY(writeFile(dir() + "/" + url.section('/', -1), QByteArray(300 * 1024, 'X')));
 
-        QByteArray served;
-        QString url;
-        if (kind == "404") {
-            url = m_http.url("/missing/package.pkg");
-            served = "Not found\n";
-        } else if (kind == "500") {
-            served = QByteArray(20000, 'e');
-            m_http.route("/broken/package.pkg", withBody(served, 500));
-            url = m_http.url("/broken/package.pkg");
-        } else {
-            const quint16 port = closedPort();
-            QVERIFY(port != 0);
-            url = QStringLiteral("http://127.0.0.1:%1/package.pkg").arg(port);
-        }
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error = "untouched";
-        QByteArray target = "sentinel";
-        const bool started = fileMode ? downloader.download(url, dir(), filePath, error)
-                                      : downloader.download(url, &target, error);
-        QVERIFY(started);
-        QCOMPARE(error, QString("untouched"));
-
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("error"), qPrintable(observer.events.join(' ')));
-        // Released at once: nothing is left that could still report success.
-        QTRY_VERIFY(managerReleased(downloader));
-        QCOMPARE(observer.finishedSpy.count(), 0);
-        QCOMPARE(observer.errorSpy.count(), 1);
-        QCOMPARE(takeDebugMessages(), QStringList{downloadingLine(url)});
-
+        Run run(url, fileMode ? dir() : QString());
+        QVERIFY(run.started);
+        QCOMPARE(run.error, QString("untouched"));
+        QVERIFY2(run.endsWith("error"), qPrintable(run.describe()));
+        QCOMPARE(run.reported, error);
+        QCOMPARE(takeLog(), QStringList{downloadingLine(url)} + sslLog);
+        QTRY_VERIFY(released(run.downloader));
+        for (const auto& report : qAsConst(run.progress))
+            QCOMPARE(report.second, total);
         if (fileMode) {
-            QTRY_VERIFY(fileReleased(downloader));
-            QVERIFY(QFile::exists(filePath));
-            const QByteArray kept = readFile(filePath);
-            QVERIFY2(served.startsWith(kept), kept.left(100).constData());
+            // The file stays, truncated, with what had arrived of the body.
+            const QByteArray kept = readFile(run.filePath);
+            QCOMPARE(qulonglong(kept.size()), run.received());
+            QVERIFY(served.startsWith(kept));
         } else {
-            QCOMPARE(target, QByteArray("sentinel"));
+            QCOMPARE(run.target, QByteArray("sentinel"));
         }
-
-        const QString expected = qtErrorText(url);
-        QVERIFY2(expected.contains(hint, Qt::CaseInsensitive), qPrintable(expected));
-        QCOMPARE(observer.error(), expected);
+        QCOMPARE(m_http.requestCount("/fail/plain.pkg"), 0);
     }
 
     void writeFailureIsIoFailure_data()
@@ -685,306 +418,26 @@ private slots:
         QTest::addColumn<qint64>("size");
         QTest::addColumn<bool>("stopsEarly"); // the transfer is abandoned at the first failure
         QTest::newRow("small body, fails when flushed at the end") << qint64(100) << false;
-        QTest::newRow("large body, fails while streaming") << 64 * kMiB << true;
+        QTest::newRow("large body, fails while streaming") << 16 * kMiB << true;
     }
 
     void writeFailureIsIoFailure()
     {
         QFETCH(qint64, size);
         QFETCH(bool, stopsEarly);
-        const QString diskFull = diskFullText();
-        QVERIFY2(diskFull.contains("space", Qt::CaseInsensitive), qPrintable(diskFull));
         const QString name = QStringLiteral("full-%1.pkg").arg(size);
         QVERIFY(QFile::link("/dev/full", dir() + "/" + name));
-        m_http.route("/" + name, generated(size));
 
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QVERIFY(downloader.download(m_http.url("/" + name), dir(), filePath, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QTRY_VERIFY(repliesDone(downloader));
-        QVERIFY2(observer.endsWithOnly("error"), qPrintable(observer.events.join(' ')));
-        QCOMPARE(observer.error(), QString("I/O failure (%1)").arg(diskFull));
-        QVERIFY(QFileInfo(filePath).isSymLink());
-        QVERIFY(!observer.progress.isEmpty());
+        Run run(serve(m_http, "/" + name, generated(size)), dir());
+        QVERIFY(run.started);
+        // Late signals of the transfer would show up by the time its replies are done.
+        QTRY_VERIFY_WITH_TIMEOUT(repliesDone(run.downloader), kTimeout);
+        QVERIFY2(run.endsWith("error"), qPrintable(run.describe()));
+        QCOMPARE(run.reported, QString("I/O failure (%1)").arg(qt_error_string(ENOSPC)));
         if (stopsEarly)
-            QVERIFY(observer.progress.last().first < qulonglong(size / 2));
+            QVERIFY(run.received() < qulonglong(size / 2));
         else
-            QCOMPARE(observer.progress.last().first, qulonglong(size));
-    }
-
-    void untrustedCertificateIsRefused_data()
-    {
-        QTest::addColumn<bool>("fileMode");
-        QTest::newRow("file") << true;
-        QTest::newRow("memory") << false;
-    }
-
-    void untrustedCertificateIsRefused()
-    {
-        QFETCH(bool, fileMode);
-        m_https.useUntrustedCertificate(true);
-        m_https.route("/secure/package.pkg", withBody("must not arrive"));
-        const QString url = m_https.url("/secure/package.pkg");
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QByteArray target = "sentinel";
-        QVERIFY(fileMode ? downloader.download(url, dir(), filePath, error)
-                         : downloader.download(url, &target, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("error"), qPrintable(observer.events.join(' ')));
-        QTRY_VERIFY(managerReleased(downloader));
-        QCOMPARE(observer.finishedSpy.count(), 0);
-
-        QStringList expectedLog{downloadingLine(url)};
-        const QList<QSslError> sslErrors =
-            QSslCertificate::verify({TestServer::untrustedCertificate()}, "127.0.0.1");
-        QVERIFY(!sslErrors.isEmpty());
-        for (const QSslError& sslError : sslErrors)
-            expectedLog.append(quoted(sslError.errorString()));
-        QCOMPARE(takeDebugMessages(), expectedLog);
-
-        QCOMPARE(m_https.requestCount("/secure/package.pkg"), 0);
-        if (fileMode) {
-            QTRY_VERIFY(fileReleased(downloader));
-            QCOMPARE(readFile(filePath), QByteArray());
-        } else {
-            QCOMPARE(target, QByteArray("sentinel"));
-        }
-        const QString expected = qtErrorText(url);
-        QVERIFY2(expected.contains("SSL"), qPrintable(expected));
-        QCOMPARE(observer.error(), expected);
-    }
-
-    // Only bodies of announced length: a chunked body cut short at a chunk boundary is, in
-    // Qt 5.15, either reported as complete or never ended, and the reply offers no way to tell.
-    void connectionClosedHalfway_data()
-    {
-        QTest::addColumn<QString>("scheme");
-        QTest::addColumn<bool>("fileMode");
-        QTest::newRow("http file") << "http" << true;
-        QTest::newRow("https file") << "https" << true;
-        QTest::newRow("http memory") << "http" << false;
-    }
-
-    void connectionClosedHalfway()
-    {
-        QFETCH(QString, scheme);
-        QFETCH(bool, fileMode);
-        TestResponse response = generated(4 * kMiB);
-        response.closeAfter = kMiB;
-        server(scheme).route("/cut/package.pkg", response);
-        const QString url = server(scheme).url("/cut/package.pkg");
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QByteArray target = "sentinel";
-        QVERIFY(fileMode ? downloader.download(url, dir(), filePath, error)
-                         : downloader.download(url, &target, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("error"), qPrintable(observer.events.join(' ')));
-        QTRY_VERIFY(managerReleased(downloader));
-        QCOMPARE(observer.finishedSpy.count(), 0);
-        // Qt's wording, whether Qt notices the cut itself or the downloader does.
-        QCOMPARE(observer.error(), QString("Connection closed"));
-        QVERIFY(observer.progress.last().first > 0 && observer.progress.last().first <= kMiB);
-
-        if (!fileMode) {
-            QCOMPARE(target, QByteArray("sentinel"));
-            return;
-        }
-        // What arrived stays on disk, and nothing else.
-        QTRY_VERIFY(fileReleased(downloader));
-        const QByteArray kept = readFile(filePath);
-        QCOMPARE(qulonglong(kept.size()), observer.progress.last().first);
-        QVERIFY(kept == TestServer::generatedBody(0, kept.size()));
-    }
-
-    void redirectsAreFollowed_data()
-    {
-        QTest::addColumn<QString>("scheme");
-        QTest::addColumn<QList<int>>("statuses");
-        QTest::addColumn<bool>("absolute");
-        QTest::addColumn<bool>("toOtherServer");
-
-        QTest::newRow("http 302 relative") << "http" << QList<int>{302} << false << false;
-        QTest::newRow("http 301 307 308 absolute")
-            << "http" << QList<int>{301, 307, 308} << true << false;
-        QTest::newRow("http to another http server") << "http" << QList<int>{302} << true << true;
-        QTest::newRow("https 302") << "https" << QList<int>{302} << true << false;
-        QTest::newRow("https 303 301 relative")
-            << "https" << QList<int>{303, 301} << false << false;
-    }
-
-    void redirectsAreFollowed()
-    {
-        QFETCH(QString, scheme);
-        QFETCH(QList<int>, statuses);
-        QFETCH(bool, absolute);
-        QFETCH(bool, toOtherServer);
-        TestServer& first = server(scheme);
-        TestServer& last = toOtherServer ? m_otherHttp : first;
-        const QString base = "/hop/" + QString(QTest::currentDataTag()).replace(' ', '-');
-        const QString finalPath = base + "/final/real.pkg";
-        const TestResponse finalResponse = generated(kMiB + 3);
-        last.route(finalPath, finalResponse);
-
-        QStringList hops;
-        for (int i = 0; i < statuses.size(); ++i)
-            hops.append(QStringLiteral("%1/%2/package.pkg").arg(base).arg(i));
-        for (int i = 0; i < hops.size(); ++i) {
-            const bool lastHop = i + 1 == hops.size();
-            const QString next = lastHop ? finalPath : hops[i + 1];
-            TestServer& nextServer = lastHop ? last : first;
-            first.route(hops[i], redirect(statuses[i], absolute ? nextServer.url(next) : next));
-        }
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        const QString url = first.url(hops.first());
-        QVERIFY(downloader.download(url, dir(), filePath, error));
-        QCOMPARE(filePath, dir() + "/package.pkg");
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("finished"), qPrintable(observer.error()));
-
-        // Only the final body is saved: no redirect page is written ahead of it.
-        QVERIFY(readFile(filePath) == expectedBody(finalResponse));
-        QCOMPARE(observer.progress.last().first, qulonglong(kMiB + 3));
-        for (const QString& hop : qAsConst(hops))
-            QCOMPARE(first.requestCount(hop), 1);
-        QCOMPARE(last.requestCount(finalPath), 1);
-        QCOMPARE(takeDebugMessages(), QStringList{downloadingLine(url)});
-    }
-
-    void redirectToPlainHttpIsRefused_data()
-    {
-        QTest::addColumn<bool>("fileMode");
-        QTest::newRow("file") << true;
-        QTest::newRow("memory") << false;
-    }
-
-    void redirectToPlainHttpIsRefused()
-    {
-        QFETCH(bool, fileMode);
-        m_http.route("/plain/package.pkg", withBody("fetched without TLS"));
-        m_https.route("/secure/moved.pkg", redirect(302, m_http.url("/plain/package.pkg")));
-        const QString url = m_https.url("/secure/moved.pkg");
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QByteArray target = "sentinel";
-        QVERIFY(fileMode ? downloader.download(url, dir(), filePath, error)
-                         : downloader.download(url, &target, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("error"), qPrintable(observer.events.join(' ')));
-        QTRY_VERIFY(managerReleased(downloader));
-        QCOMPARE(observer.finishedSpy.count(), 0);
-        QCOMPARE(m_http.requestCount("/plain/package.pkg"), 0);
-        if (fileMode) {
-            QTRY_VERIFY(fileReleased(downloader));
-            QCOMPARE(readFile(filePath), QByteArray());
-        } else {
-            QCOMPARE(target, QByteArray("sentinel"));
-        }
-        const QString expected = qtErrorText(url);
-        QVERIFY2(expected.contains("redirect", Qt::CaseInsensitive), qPrintable(expected));
-        QCOMPARE(observer.error(), expected);
-    }
-
-    void redirectLoopEnds()
-    {
-        m_http.route("/loop/package.pkg", redirect(302, "/loop/package.pkg"));
-        const QString url = m_http.url("/loop/package.pkg");
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QVERIFY(downloader.download(url, dir(), filePath, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("error"), qPrintable(observer.events.join(' ')));
-        QTRY_VERIFY(managerReleased(downloader));
-        QCOMPARE(observer.finishedSpy.count(), 0);
-        QVERIFY(m_http.requestCount("/loop/package.pkg") > 1);
-        QTRY_VERIFY(fileReleased(downloader));
-        QCOMPARE(readFile(filePath), QByteArray());
-
-        const QString expected = qtErrorText(url);
-        QVERIFY2(expected.contains("redirect", Qt::CaseInsensitive), qPrintable(expected));
-        QCOMPARE(observer.error(), expected);
-    }
-
-    void compressedBodyIsInflated_data()
-    {
-        QTest::addColumn<bool>("fileMode");
-        QTest::newRow("file") << true;
-        QTest::newRow("memory") << false;
-    }
-
-    // The length check for bodies cut short must not mistake an inflated body for a wrong one.
-    void compressedBodyIsInflated()
-    {
-        QFETCH(bool, fileMode);
-        const QByteArray plain = QByteArray("{\"version\":\"2.1.0\"} ").repeated(20000);
-        TestResponse response = withBody(gzip(plain));
-        QVERIFY(!response.body.isEmpty() && response.body.size() < plain.size() / 10);
-        response.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
-        m_http.route("/gzip/info.json", response);
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QByteArray target;
-        const QString url = m_http.url("/gzip/info.json");
-        QVERIFY(fileMode ? downloader.download(url, dir(), filePath, error)
-                         : downloader.download(url, &target, error));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.ended(), kTimeout);
-        QVERIFY2(observer.endsWithOnly("finished"), qPrintable(observer.error()));
-        QVERIFY((fileMode ? readFile(filePath) : target) == plain);
-    }
-
-    void nextRequestReleasesThePrevious()
-    {
-        m_http.route("/first/one.pkg", withBody("one"));
-        m_http.route("/second/info.json", withBody("[]"));
-        m_http.route("/third/three.pkg", withBody("three"));
-
-        FileDownloader downloader;
-        Observer observer(&downloader);
-        QString filePath;
-        QString error;
-        QVERIFY(downloader.download(m_http.url("/first/one.pkg"), dir(), filePath, error));
-        QTRY_COMPARE_WITH_TIMEOUT(observer.finishedSpy.count(), 1, kTimeout);
-
-        QByteArray target;
-        QVERIFY(downloader.download(m_http.url("/second/info.json"), &target, error));
-        QTRY_COMPARE_WITH_TIMEOUT(observer.finishedSpy.count(), 2, kTimeout);
-        QCOMPARE(target, QByteArray("[]"));
-        QCOMPARE(readFile(dir() + "/one.pkg"), QByteArray("one")); // the file is never removed
-        QTRY_VERIFY(fileReleased(downloader));
-
-        const QString other = dir() + "/other";
-        QVERIFY(downloader.download(m_http.url("/third/three.pkg"), other, filePath, error));
-        QTRY_COMPARE_WITH_TIMEOUT(observer.finishedSpy.count(), 3, kTimeout);
-        QCOMPARE(target, QByteArray("[]")); // the memory target was let go
-        QCOMPARE(readFile(other + "/three.pkg"), QByteArray("three"));
-        QTRY_COMPARE(
-            downloader.findChildren<QNetworkAccessManager*>(QString(), Qt::FindDirectChildrenOnly)
-                .size(),
-            1);
-        QCOMPARE(observer.errorSpy.count(), 0);
+            QCOMPARE(run.received(), qulonglong(size));
     }
 };
 
