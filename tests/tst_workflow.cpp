@@ -115,6 +115,17 @@ private:
         offerPackage(name, package, version);
     }
 
+    // A click on the button with that caption, or "Return" or "Escape" pressed.
+    void answerQuestion(const QString& answer)
+    {
+        if (answer == "Return")
+            m_boxes->press(Qt::Key_Return);
+        else if (answer == "Escape")
+            m_boxes->press(Qt::Key_Escape);
+        else
+            m_boxes->click(answer);
+    }
+
     void startWindow()
     {
         m_window = std::make_unique<InstallerWindow>(nullptr, &m_platform, m_server->baseUrl());
@@ -273,39 +284,49 @@ private slots:
     void decision_data()
     {
         QTest::addColumn<QString>("installed"); // empty: nothing installed
-        QTest::addColumn<int>("answer");        // key for the question; 0 clicks YES
+        QTest::addColumn<QString>("answer");    // to the replace question
         QTest::addColumn<QString>("boxText");   // empty: no decision box
         QTest::addColumn<bool>("downloads");
         QTest::addColumn<bool>("update");
 
         const QString older = "An older version of Corvantis (v1.1.0) is installed already.\n\n"
                               "Replace it with version 1.2.0?";
-        QTest::newRow("nothing installed") << "" << 0 << "" << true << false;
-        QTest::newRow("0.0.0 counts as nothing") << "0.0.0" << 0 << "" << true << false;
+        QTest::newRow("nothing installed") << ""
+                                           << ""
+                                           << "" << true << false;
+        QTest::newRow("0.0.0 counts as nothing") << "0.0.0"
+                                                 << ""
+                                                 << "" << true << false;
         QTest::newRow("same version")
-            << "1.2.0" << 0 << "This version of Corvantis (v1.2.0) is installed already." << false
-            << false;
+            << "1.2.0"
+            << ""
+            << "This version of Corvantis (v1.2.0) is installed already." << false << false;
         QTest::newRow("newer version")
-            << "1.3.0" << 0
+            << "1.3.0"
+            << ""
             << "A newer version of Corvantis (v1.3.0) is installed already.\n\nPlease uninstall "
                "it first and then launch this installer again."
             << false << false;
-        QTest::newRow("1.2.0 is newer than 1.2")
-            << "1.2.0.0" << 0
+        QTest::newRow("1.2.0.0 is newer than 1.2.0")
+            << "1.2.0.0"
+            << ""
             << "A newer version of Corvantis (v1.2.0.0) is installed already.\n\nPlease uninstall "
                "it first and then launch this installer again."
             << false << false;
-        QTest::newRow("older, NO clicked")
-            << "1.1.0" << int(Qt::Key_unknown) << older << false << false;
-        QTest::newRow("older, Return") << "1.1.0" << int(Qt::Key_Return) << older << false << false;
-        QTest::newRow("older, Escape") << "1.1.0" << int(Qt::Key_Escape) << older << false << false;
-        QTest::newRow("older, YES") << "1.1.0" << 0 << older << true << true;
+        QTest::newRow("older, NO clicked") << "1.1.0"
+                                           << "NO" << older << false << false;
+        QTest::newRow("older, Return") << "1.1.0"
+                                       << "Return" << older << false << false;
+        QTest::newRow("older, Escape") << "1.1.0"
+                                       << "Escape" << older << false << false;
+        QTest::newRow("older, YES") << "1.1.0"
+                                    << "YES" << older << true << true;
     }
 
     void decision()
     {
         QFETCH(QString, installed);
-        QFETCH(int, answer);
+        QFETCH(QString, answer);
         QFETCH(QString, boxText);
         QFETCH(bool, downloads);
         QFETCH(bool, update);
@@ -313,13 +334,8 @@ private slots:
         offerPackage("Corvantis-1.2.0.pkg", m_package, "1.2.0");
         if (!installed.isEmpty())
             installProduct(installed);
-        if (boxText.contains("Replace")) {
-            if (answer == 0)
-                m_boxes->click("YES");
-            else if (answer == Qt::Key_unknown)
-                m_boxes->click("NO");
-            else
-                m_boxes->press(answer);
+        if (!answer.isEmpty()) {
+            answerQuestion(answer);
         } else if (!boxText.isEmpty()) {
             m_boxes->click("CLOSE");
         }
@@ -672,27 +688,22 @@ private slots:
 
     void launchQuestion_data()
     {
-        QTest::addColumn<int>("answer"); // 0 clicks YES
+        QTest::addColumn<QString>("answer");
         QTest::addColumn<bool>("launched");
-        QTest::newRow("YES") << 0 << true;
-        QTest::newRow("NO") << int(Qt::Key_unknown) << false;
-        QTest::newRow("Return") << int(Qt::Key_Return) << false;
-        QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+        QTest::newRow("YES") << "YES" << true;
+        QTest::newRow("NO") << "NO" << false;
+        QTest::newRow("Return") << "Return" << false;
+        QTest::newRow("Escape") << "Escape" << false;
     }
 
     // From the update check to the launch of the product.
     void launchQuestion()
     {
-        QFETCH(int, answer);
+        QFETCH(QString, answer);
         QFETCH(bool, launched);
         offerPackage("Corvantis-2.0.0.zip", m_zip);
         installOnScript("2.0.0");
-        if (answer == 0)
-            m_boxes->click("YES");
-        else if (answer == Qt::Key_unknown)
-            m_boxes->click("NO");
-        else
-            m_boxes->press(answer);
+        answerQuestion(answer);
 
         QVERIFY(runToTheEnd());
         QCOMPARE(boxTexts(), QStringList({kLaunchQuestion}));
