@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -13,9 +14,17 @@ struct ScriptOutcome
     std::optional<QString> errorMessage;
 };
 
+// How a command-line tool ended and what it printed.
+struct ToolOutput
+{
+    bool finished = false; // started and exited by itself
+    int exitCode = -1;
+    QByteArray output; // standard output and standard error together, cut at a bound
+};
+
 // The operating system's facilities the installer needs: the mounted volumes, the package
-// receipt database and AppleScript. The shipped program uses SystemPlatform; tests hand the
-// window a fake.
+// receipt database, package signatures and AppleScript. The shipped program uses SystemPlatform;
+// tests hand the window a fake.
 class Platform
 {
 public:
@@ -27,4 +36,6 @@ public:
     virtual QString packageReceipt(const QString& packageIdentifier, const QString& mountPoint) = 0;
     // Runs the script to its end, however long that takes.
     virtual ScriptOutcome runAppleScript(const QString& source) = 0;
+    // The package tool's verdict on the signature of a flat package ("--check-signature").
+    virtual ToolOutput packageSignature(const QString& packagePath) = 0;
 };

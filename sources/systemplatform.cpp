@@ -38,6 +38,23 @@ QString strictUtf8(const QByteArray& bytes)
     return state.invalidChars == 0 ? text : QString();
 }
 
+// Output kept of a tool; the parts read are a few lines long.
+constexpr int kToolOutputBound = 64 * 1024;
+
+// Reads the process's current channel while it runs, so that a flood of output costs no memory,
+// and waits for its end. `keep` is handed each piece as it arrives.
+template <class Keep>
+bool drainToEnd(QProcess& process, Keep keep)
+{
+    if (!process.waitForStarted(-1))
+        return false;
+    while (process.waitForReadyRead(-1))
+        keep(process.readAll());
+    process.waitForFinished(-1);
+    keep(process.readAll());
+    return process.exitStatus() == QProcess::NormalExit;
+}
+
 } // namespace
 
 SystemPlatform& SystemPlatform::instance()
@@ -82,21 +99,30 @@ ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
         return outcome;
     }
 
+    // Only the last line of the error output is used: the script's result is dropped and the
+    // error output is kept from its end, so that no amount of output fills the memory.
     QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setReadChannel(QProcess::StandardError);
     process.start(program, {"-e", source}, QIODevice::ReadOnly);
-    if (!process.waitForFinished(-1)) {
+    QByteArray errorOutput;
+    const bool exited = drainToEnd(process, [&errorOutput](const QByteArray& piece) {
+        errorOutput += piece;
+        if (errorOutput.size() > kToolOutputBound)
+            errorOutput.remove(0, errorOutput.size() - kToolOutputBound);
+    });
+    if (process.error() == QProcess::FailedToStart) {
         outcome.errorMessage = process.errorString();
         return outcome;
     }
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) {
+    if (exited && process.exitCode() == 0) {
         outcome.succeeded = true;
         return outcome;
     }
 
     // "<start>:<end>: execution error: <message> (<number>)"; the message may be localised or
     // carry a prefix of its own, so the number is read from the final parentheses.
-    const QStringList lines =
-        QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromUtf8(errorOutput).split('\n', Qt::SkipEmptyParts);
     QString line = lines.isEmpty() ? QString() : lines.last().trimmed();
     const QRegularExpressionMatch number =
         QRegularExpression(QStringLiteral("\\s*\\((-?\\d+)\\)$")).match(line);
@@ -115,4 +141,21 @@ ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
     if (!line.trimmed().isEmpty())
         outcome.errorMessage = line.trimmed();
     return outcome;
+}
+
+ToolOutput SystemPlatform::packageSignature(const QString& packagePath)
+{
+    ToolOutput result;
+    const QString program = QStandardPaths::findExecutable("pkgutil");
+    if (program.isEmpty())
+        return result;
+
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, {"--check-signature", packagePath}, QIODevice::ReadOnly);
+    result.finished = drainToEnd(process, [&result](const QByteArray& piece) {
+        result.output += piece.left(kToolOutputBound - result.output.size());
+    });
+    result.exitCode = process.exitCode();
+    return result;
 }

@@ -12,4 +12,5 @@ public:
     QStringList mountedVolumes() override;
     QString packageReceipt(const QString& packageIdentifier, const QString& mountPoint) override;
     ScriptOutcome runAppleScript(const QString& source) override;
+    ToolOutput packageSignature(const QString& packagePath) override;
 };

@@ -3,6 +3,8 @@
 #import <AppKit/AppKit.h>
 #import <Foundation/Foundation.h>
 
+#include <algorithm>
+
 SystemPlatform& SystemPlatform::instance()
 {
     static SystemPlatform platform;
@@ -67,4 +69,33 @@ ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
                 QString::fromUtf8([message cStringUsingEncoding:NSUTF8StringEncoding]);
     }
     return outcome;
+}
+
+ToolOutput SystemPlatform::packageSignature(const QString& packagePath)
+{
+    ToolOutput result;
+    @autoreleasepool {
+        // Started with an argument list, as the receipt query is: no path reaches a shell.
+        NSTask* task = [[[NSTask alloc] init] autorelease];
+        [task setLaunchPath:@"/usr/sbin/pkgutil"];
+        NSString* package = [NSString stringWithUTF8String:packagePath.toUtf8().constData()];
+        [task setArguments:[NSArray arrayWithObjects:@"--check-signature", package, nil]];
+        NSPipe* pipe = [NSPipe pipe];
+        [task setStandardOutput:pipe];
+        [task setStandardError:pipe];
+        @try {
+            [task launch];
+        } @catch (NSException*) {
+            return result;
+        }
+        NSFileHandle* output = [pipe fileHandleForReading];
+        NSData* data = [output readDataToEndOfFile];
+        [output closeFile];
+        [task waitUntilExit];
+        const NSUInteger kept = std::min<NSUInteger>([data length], 64 * 1024);
+        result.output = QByteArray(static_cast<const char*>([data bytes]), int(kept));
+        result.finished = [task terminationReason] == NSTaskTerminationReasonExit;
+        result.exitCode = [task terminationStatus];
+    }
+    return result;
 }

@@ -15,6 +15,7 @@ public:
     QStringList volumes;
     QHash<QString, QString> receipts; // by mount point
     ScriptOutcome outcome{true, {}, {}};
+    ToolOutput signature{true, 0, {}};
     // Runs while a script "executes", before the outcome is returned: the place where a test
     // plays the system's installer.
     std::function<void(const QString& source)> onScript;
@@ -22,6 +23,7 @@ public:
     QStringList queriedVolumes;
     QStringList queriedIdentifiers;
     QStringList scripts;
+    QStringList checkedPackages;
 
     QStringList mountedVolumes() override { return volumes; }
 
@@ -38,5 +40,11 @@ public:
         if (onScript)
             onScript(source);
         return outcome;
+    }
+
+    ToolOutput packageSignature(const QString& packagePath) override
+    {
+        checkedPackages << packagePath;
+        return signature;
     }
 };

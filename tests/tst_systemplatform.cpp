@@ -89,6 +89,11 @@ private slots:
         QTest::newRow("no number")
             << QByteArray("0:10: execution error: Broken\n") << false << 0 << "Broken";
         QTest::newRow("nothing said") << QByteArray() << false << 0 << QString();
+        // Only the end of the output is kept, and the error is in its last line.
+        QTest::newRow("after 100 KB of other lines")
+            << QByteArray("warning: noise\n").repeated(7000) +
+                   "0:10: execution error: Denied (-5)\n"
+            << true << -5 << "Denied";
     }
 
     void scriptOutcome()
@@ -129,6 +134,27 @@ private slots:
         QVERIFY(!outcome.succeeded);
         QCOMPARE(outcome.errorNumber.value_or(0), 3);
         QCOMPARE(outcome.errorMessage.value_or(QString()), QString("no way"));
+    }
+
+    void signatureQueryGivesTheToolsVerdict()
+    {
+        StandIns standIns;
+        const QByteArray verdict = "Package \"a b.pkg\":\n   Status: no signature\n";
+        standIns.setOutput(verdict);
+        standIns.setStatus(1);
+        ToolOutput result = SystemPlatform::instance().packageSignature("/tmp/a b.pkg");
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.output, verdict);
+        QCOMPARE(standIns.recordedArguments(), QStringList({"--check-signature", "/tmp/a b.pkg"}));
+
+        // What is kept of a flood is its start, bounded.
+        standIns.setOutput(verdict + QByteArray(200 * 1024, 'x'));
+        result = SystemPlatform::instance().packageSignature("/tmp/a b.pkg");
+        QCOMPARE(result.output, (verdict + QByteArray(200 * 1024, 'x')).left(64 * 1024));
+
+        standIns.remove("pkgutil");
+        QVERIFY(!SystemPlatform::instance().packageSignature("/tmp/a b.pkg").finished);
     }
 
     void missingAppleScriptIsAFailure()
