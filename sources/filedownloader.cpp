@@ -18,6 +18,18 @@ namespace {
 // loopback both kept pace with curl.
 constexpr qint64 kFileModeReadBufferSize = 256 * 1024;
 
+// A name the file system would take for something else, or cut short at a NUL.
+bool isUnsafeFileName(const QString& name)
+{
+    if (name.isEmpty() || name == "." || name == "..")
+        return true;
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control || c == '/')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 FileDownloader::FileDownloader(QObject* parent) : QObject(parent)
@@ -34,11 +46,32 @@ bool FileDownloader::download(QString url, QByteArray* target, QString& error)
 bool FileDownloader::download(QString url, QString directory, QString& filePath, QString& error)
 {
     clean();
+    // Only the web's own schemes: a file: or qrc: address would copy a local file for the
+    // system installer, and data: would make one up.
+    const QUrl address(url, QUrl::TolerantMode);
+    const QString scheme = address.scheme().toLower();
+    if (scheme != "http" && scheme != "https") {
+        error = QString("The address %1 is not an HTTP or HTTPS address.")
+                    .arg(address.toString(QUrl::FullyEncoded));
+        return false;
+    }
+    const QString fileName = address.fileName(QUrl::FullyDecoded);
+    if (isUnsafeFileName(fileName)) {
+        error = QString("The address %1 does not name a file that can be saved.")
+                    .arg(address.toString(QUrl::FullyEncoded));
+        return false;
+    }
+    for (const QString& reserved : qAsConst(reservedFileNames)) {
+        if (fileName.compare(reserved, Qt::CaseInsensitive) == 0) {
+            error = QString("The address %1 names a file of the installer's own.")
+                        .arg(address.toString(QUrl::FullyEncoded));
+            return false;
+        }
+    }
     if (!QDir().mkpath(directory)) {
         error = QString("The directory %1 is not accessible.").arg(directory);
         return false;
     }
-    const QString fileName = QUrl(url, QUrl::TolerantMode).fileName(QUrl::FullyDecoded);
     filePath = directory + "/" + fileName;
 
     file = new QFile(filePath, this);
@@ -63,10 +96,15 @@ bool FileDownloader::download(QString url, QString&)
     // the package. Redirects from https to http stay refused.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Qt would otherwise ask for a compressed body and inflate it unseen: a small answer could
+    // grow without bound in memory, and Qt drops the length header the cut check relies on.
+    request.setRawHeader("Accept-Encoding", "identity");
 
     reply = manager->get(request);
     if (file)
         reply->setReadBufferSize(kFileModeReadBufferSize);
+    else if (sizeLimit >= 0)
+        reply->setReadBufferSize(sizeLimit + 1);
     totalSize = 0;
     receivedSize = 0;
 
@@ -74,6 +112,16 @@ bool FileDownloader::download(QString url, QString&)
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::on_download_progress);
     connect(reply, &QNetworkReply::sslErrors, this, &FileDownloader::onSSLErrors);
     return true;
+}
+
+void FileDownloader::setSizeLimit(qint64 bytes)
+{
+    sizeLimit = bytes;
+}
+
+void FileDownloader::setReservedFileNames(const QStringList& names)
+{
+    reservedFileNames = names;
 }
 
 void FileDownloader::clean()
@@ -111,19 +159,32 @@ void FileDownloader::partialDataReady()
         const QByteArray chunk = reply->readAll();
         if (!chunk.isEmpty() && file->write(chunk) <= 0)
             failWrite();
+    } else if (target && sizeLimit >= 0 && available > sizeLimit) {
+        deliverOversized();
     }
+}
+
+void FileDownloader::stopTransfer()
+{
+    // Before reporting: a slot may open a box with its own event loop, and the rest of the body
+    // must neither report again nor end in another signal.
+    reply->disconnect(this);
+    manager->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
 }
 
 void FileDownloader::failWrite()
 {
-    // Stop the transfer before reporting: a slot may open a box with its own event loop, and the
-    // rest of the body must neither report again nor end in finished() with a broken file.
-    QNetworkReply* failed = reply;
-    failed->disconnect(this);
-    manager->disconnect(this);
-    failed->abort();
+    stopTransfer();
     emit errorOccurred(QString("I/O failure (%1)").arg(file->errorString()));
-    failed->deleteLater();
+}
+
+void FileDownloader::deliverOversized()
+{
+    *target = reply->read(sizeLimit + 1);
+    stopTransfer();
+    emit finished();
 }
 
 void FileDownloader::on_download_progress(qint64, qint64 bytesTotal)

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSslError>
 #include <QString>
+#include <QStringList>
 
 class QFile;
 class QNetworkAccessManager;
@@ -27,6 +28,11 @@ public:
     bool download(QString url, QString directory, QString& filePath, QString& error);
     // Issues the request into whatever sink is set.
     bool download(QString url, QString& error);
+    // Memory mode: a body longer than the limit is not read to its end; the transfer stops and
+    // the first limit + 1 bytes are delivered, so the caller sees that it is too long.
+    void setSizeLimit(qint64 bytes);
+    // File mode: names the file may not take, compared without regard to case.
+    void setReservedFileNames(const QStringList& names);
     // Releases the request and the sinks; a file on disk is never removed.
     void clean();
 
@@ -43,6 +49,8 @@ private slots:
 
 private:
     void failWrite();
+    void deliverOversized();
+    void stopTransfer();
 
     QByteArray* target = nullptr;
     QFile* file = nullptr;
@@ -50,4 +58,6 @@ private:
     QPointer<QNetworkReply> reply;
     qint64 totalSize = 0;
     qint64 receivedSize = 0;
+    qint64 sizeLimit = -1;
+    QStringList reservedFileNames;
 };

@@ -19,6 +19,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <zlib.h>
+
 struct TestServer::Shared
 {
     mutable QMutex mutex;
@@ -139,8 +141,10 @@ private:
         m_keepAlive = framing != TestResponse::CloseDelimited && m_response.closeAfter < 0 &&
                       advertised == m_bodyLength;
 
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(m_response.status) + ' ' +
-                          reasonPhrase(m_response.status) + "\r\n";
+        const QByteArray reason =
+            m_response.reason.isEmpty() ? reasonPhrase(m_response.status) : m_response.reason;
+        QByteArray head =
+            "HTTP/1.1 " + QByteArray::number(m_response.status) + ' ' + reason + "\r\n";
         if (framing == TestResponse::ContentLength)
             head += "Content-Length: " + QByteArray::number(advertised) + "\r\n";
         else if (framing == TestResponse::Chunked)
@@ -376,4 +380,18 @@ QByteArray TestServer::generatedBody(qint64 size)
     for (int i = 0; i < data.size(); ++i)
         data[i] = generatedByte(i);
     return data;
+}
+
+QByteArray TestServer::gzip(const QByteArray& data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    out.resize(deflate(&stream, Z_FINISH) == Z_STREAM_END ? int(stream.total_out) : 0);
+    deflateEnd(&stream);
+    return out;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMetaType>
 #include <QObject>
 #include <QPair>
 #include <QSharedPointer>
@@ -15,7 +16,8 @@ class QThread;
 struct TestResponse
 {
     int status = 200;
-    QByteArray body; // served as is
+    QByteArray reason; // empty: the usual phrase of the status
+    QByteArray body;   // served as is
     // >= 0: serve that many bytes of TestServer::generatedBody() instead of body, made on the fly.
     qint64 generatedSize = -1;
     enum Framing { ContentLength, Chunked, CloseDelimited } framing = ContentLength;
@@ -29,6 +31,7 @@ struct TestResponse
     bool hang = false;                            // read the request, never answer
     QList<QPair<QByteArray, QByteArray>> headers; // extra headers (Location, ...), sent as given
 };
+Q_DECLARE_METATYPE(TestResponse)
 
 // An HTTP/1.1 (or HTTPS) server on 127.0.0.1 for tests. It runs in a thread of its own, so a
 // test may block its own thread without starving the server, and serves any number of
@@ -64,6 +67,8 @@ public:
 
     // Byte i is (i * 31 + 7) mod 251.
     static QByteArray generatedBody(qint64 size);
+    // The data as a gzip stream, for a server that compresses unasked.
+    static QByteArray gzip(const QByteArray& data);
 
     struct Shared;
 
