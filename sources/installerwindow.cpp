@@ -41,6 +41,27 @@ QString doShellScript(QString command)
     return "do shell script \"" + command + "\"";
 }
 
+// Text from outside (the server, the network, the archive, the system installer) goes into a
+// box shortened: a megabyte of it took seconds to lay out and ran off the screen.
+QString shortened(const QString& text)
+{
+    constexpr int kMaxCharacters = 300;
+    constexpr int kMaxLines = 8;
+    int end = qMin(text.size(), kMaxCharacters);
+    for (int line = 0, at = -1; line < kMaxLines; ++line) {
+        at = text.indexOf('\n', at + 1);
+        if (at < 0 || at >= end)
+            break;
+        if (line == kMaxLines - 1)
+            end = at;
+    }
+    if (end == text.size())
+        return text;
+    if (end > 0 && text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end) + QChar(0x2026);
+}
+
 } // namespace
 
 InstallerWindow::InstallerWindow(QWidget* parent)
@@ -75,6 +96,7 @@ void InstallerWindow::showError(const QString& text)
 void InstallerWindow::checkForUpdates()
 {
     auto* downloader = new FileDownloader(this);
+    downloader->setSizeLimit(kMaxUpdateAnswerSize);
     connect(downloader, &FileDownloader::finished, this, &InstallerWindow::on_updateInfoDownloaded);
     connect(downloader, &FileDownloader::errorOccurred, this, &InstallerWindow::on_errorOccurred);
     connect(downloader, &FileDownloader::finished, downloader, &QObject::deleteLater);
@@ -82,7 +104,7 @@ void InstallerWindow::checkForUpdates()
     QString error;
     if (!downloader->download(updateServer + Corvantis::kUpdatePath, &updateInfo, error)) {
         showError(QString("Failed to connect to the server. The following error occurred:\n\n%1")
-                      .arg(error));
+                      .arg(shortened(error)));
         // The window is not shown yet, so closing it now would not end the program; close it
         // once the event loop runs.
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
@@ -93,7 +115,7 @@ void InstallerWindow::on_errorOccurred(QString error)
 {
     showError(
         QString("Failed to download the installer package. The following error occurred:\n\n%1")
-            .arg(error));
+            .arg(shortened(error)));
     close();
 }
 
@@ -118,7 +140,7 @@ void InstallerWindow::on_updateInfoDownloaded()
     if (!offer.valid) {
         showError(QString("Unexpected server response.\nPlease contact ") +
                   Corvantis::kSupportEmail + ".");
-        qDebug() << offer.failureLogText << updateInfo.constData();
+        qDebug() << offer.failureLogText << answerForLog(updateInfo).constData();
         close();
         return;
     }
@@ -137,7 +159,7 @@ void InstallerWindow::on_updateInfoDownloaded()
         if (installed == latest) {
             MessageBoxCSS::warning(this, Corvantis::kMessageTitle,
                                    QString("This version of Corvantis (v%1) is installed already.")
-                                       .arg(installedVersion),
+                                       .arg(shortened(installedVersion)),
                                    true, QMessageBox::Close, "CLOSE");
             close();
             return;
@@ -147,7 +169,7 @@ void InstallerWindow::on_updateInfoDownloaded()
                                    QString("A newer version of Corvantis (v%1) is installed "
                                            "already.\n\nPlease uninstall it first and then launch "
                                            "this installer again.")
-                                       .arg(installedVersion),
+                                       .arg(shortened(installedVersion)),
                                    true, QMessageBox::Close, "CLOSE");
             close();
             return;
@@ -156,7 +178,7 @@ void InstallerWindow::on_updateInfoDownloaded()
             this, Corvantis::kMessageTitle,
             QString("An older version of Corvantis (v%1) is installed already.\n\nReplace it "
                     "with version %2?")
-                .arg(installedVersion, latestVersion),
+                .arg(shortened(installedVersion), shortened(latestVersion)),
             true, QMessageBox::Yes, "YES", "NO", QMessageBox::No, "NO", "LOAD", 0, QString(),
             QString(), QMessageBox::No);
         if (answer == QMessageBox::No) {
@@ -167,13 +189,14 @@ void InstallerWindow::on_updateInfoDownloaded()
     }
 
     auto* downloader = new FileDownloader(this);
+    downloader->setReservedFileNames({Corvantis::kLogFileName});
     connect(downloader, &FileDownloader::finished, this, &InstallerWindow::on_downloadFinished);
     connect(downloader, &FileDownloader::errorOccurred, this, &InstallerWindow::on_errorOccurred);
     connect(downloader, &FileDownloader::downloadProgress, this, &InstallerWindow::on_progress);
     QString error;
     if (!downloader->download(offer.latestInstaller.file, dataDirectory(), downloadedFilePath,
                               error)) {
-        showError(QString("Failed to download the installer package.\n\n%1").arg(error));
+        showError(QString("Failed to download the installer package.\n\n%1").arg(shortened(error)));
         close();
     }
 }
@@ -224,13 +247,15 @@ void InstallerWindow::on_downloadFinished()
         QString error;
         Unzipper unzipper;
         if (!unzipper.open(downloadedFilePath, error)) {
-            showError(QString("Failed to download the installer package.\n\n%1").arg(error));
+            showError(
+                QString("Failed to download the installer package.\n\n%1").arg(shortened(error)));
             close();
             return;
         }
         const QFileInfo package(packagePath);
         if (!unzipper.unzip(package.fileName(), package.path(), error)) {
-            showError(QString("Failed to download the installer package.\n\n%1").arg(error));
+            showError(
+                QString("Failed to download the installer package.\n\n%1").arg(shortened(error)));
             QFile::remove(downloadedFilePath);
             close();
             return;
@@ -245,7 +270,7 @@ void InstallerWindow::on_downloadFinished()
         getInstalledInfo(volume, version);
         qDebug() << "Update at " << packagePath;
         if (!install(packagePath, volume, error)) {
-            showError(QString("Failed to update Corvantis.\n\n%1").arg(error));
+            showError(QString("Failed to update Corvantis.\n\n%1").arg(shortened(error)));
             QFile::remove(downloadedFilePath);
             QFile::remove(packagePath);
             close();
@@ -254,7 +279,7 @@ void InstallerWindow::on_downloadFinished()
     } else {
         qDebug() << "A new installation, launch " << packagePath;
         if (!launchInstaller(packagePath, error)) {
-            showError(QString("Failed to install Corvantis.\n\n%1").arg(error));
+            showError(QString("Failed to install Corvantis.\n\n%1").arg(shortened(error)));
             QFile::remove(downloadedFilePath);
             QFile::remove(packagePath);
             close();
@@ -281,7 +306,7 @@ void InstallerWindow::on_downloadFinished()
     if (archive)
         packageRemoved = QFile::remove(packagePath);
     if (!packageRemoved)
-        showError(QString("Failed to remove file.\n\n%1").arg(packagePath));
+        showError(QString("Failed to remove file.\n\n%1").arg(shortened(packagePath)));
     close();
 }
 

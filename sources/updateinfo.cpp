@@ -11,6 +11,8 @@ namespace {
 
 constexpr char kUnexpectedResponse[] = "Could't update, unexpected response\n";
 constexpr char kNoUpdateInformation[] = "No update information is available";
+// Error pages of web servers fit whole; anything longer is of no use to a reader of the log.
+constexpr int kLoggedAnswerSize = 64 * 1024;
 
 UpdateInfo failure(const char* logText)
 {
@@ -23,6 +25,8 @@ UpdateInfo failure(const char* logText)
 
 UpdateInfo readUpdateInfo(const QByteArray& body)
 {
+    if (body.size() > kMaxUpdateAnswerSize)
+        return failure(kUnexpectedResponse);
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (!document.isArray() || document.array().isEmpty())
         return failure(kUnexpectedResponse);
@@ -53,4 +57,23 @@ UpdateInfo readUpdateInfo(const QByteArray& body)
     info.valid = true;
     info.latestInstaller = installers.last();
     return info;
+}
+
+QByteArray answerForLog(const QByteArray& body)
+{
+    const QByteArray text(body.constData()); // up to the first zero byte, as it was logged
+    if (text.size() <= kLoggedAnswerSize)
+        return text;
+    QByteArray start = text.left(kLoggedAnswerSize);
+    // Not in the middle of a UTF-8 sequence.
+    int cut = start.size();
+    while (cut > 0 && (uchar(start.at(cut - 1)) & 0xC0) == 0x80)
+        --cut;
+    if (cut > 0 && uchar(start.at(cut - 1)) >= 0xC0)
+        start.truncate(cut - 1);
+    const QByteArray size = body.size() > kMaxUpdateAnswerSize
+                                ? "more than " + QByteArray::number(kMaxUpdateAnswerSize)
+                                : QByteArray::number(body.size());
+    return start + "\n[... the answer has " + size + " bytes; the first " +
+           QByteArray::number(start.size()) + " are logged]";
 }

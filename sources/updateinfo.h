@@ -20,5 +20,12 @@ struct UpdateInfo
     const char* failureLogText = nullptr;
 };
 
+// Far above any real answer; a longer one is not read to its end and counts as unexpected.
+constexpr qint64 kMaxUpdateAnswerSize = 1024 * 1024;
+
 // Reads the JSON array of offered versions that the update check receives.
 UpdateInfo readUpdateInfo(const QByteArray& body);
+
+// The answer as the log keeps it: up to its first zero byte, and of a long answer only the
+// start, followed by its size.
+QByteArray answerForLog(const QByteArray& body);

@@ -255,6 +255,61 @@ private slots:
         QVERIFY(m_platform.queriedVolumes.isEmpty());
     }
 
+    // Answers made to hurt: each ends in one box that fits on the screen, and the log stays small.
+    void hostileUpdateAnswer_data()
+    {
+        QTest::addColumn<TestResponse>("answer");
+        QTest::addColumn<QString>("installed");
+        QTest::addColumn<QString>("boxText");
+        QTest::addColumn<QString>("record"); // a log record, if one is expected
+
+        const QString unexpected = "Could't update, unexpected response\n ";
+        TestResponse endless;
+        endless.body = QByteArray(8 * 1024 * 1024, 'a');
+        QTest::newRow("answer past the bound")
+            << endless << "" << kUnexpected
+            << unexpected + QString(65536, 'a') +
+                   "\n[... the answer has more than 1048576 bytes; the first 65536 are logged]";
+
+        // Served compressed although not asked to: kept as sent, never inflated.
+        TestResponse bomb;
+        bomb.body = TestServer::gzip(QByteArray(16 * 1024 * 1024, '\0'));
+        bomb.headers.append({"Content-Encoding", QByteArray("gzip")});
+        QTest::newRow("compressed answer")
+            << bomb << "" << kUnexpected << unexpected + QString::fromUtf8(bomb.body.constData());
+
+        const QString version = "2.0.0" + QString(400 * 1024, 'x');
+        TestResponse longVersion;
+        longVersion.body = offer(version, "http://127.0.0.1:1/unused.pkg");
+        QTest::newRow("long version text")
+            << longVersion << "1.0.0"
+            << "An older version of Corvantis (v1.0.0) is installed already.\n\nReplace it with "
+               "version " +
+                   version.left(300) + QChar(0x2026) + "?"
+            << "";
+    }
+
+    void hostileUpdateAnswer()
+    {
+        QFETCH(TestResponse, answer);
+        QFETCH(QString, installed);
+        QFETCH(QString, boxText);
+        QFETCH(QString, record);
+        m_server->route(kUpdatePath, answer);
+        if (!installed.isEmpty())
+            installProduct(installed);
+        m_boxes->click(installed.isEmpty() ? "CLOSE" : "NO");
+
+        LogTail log;
+        QVERIFY(runToTheEnd());
+        QCOMPARE(boxTexts(), QStringList({boxText}));
+        if (!record.isEmpty())
+            QVERIFY(log.messages().contains(record));
+        QVERIFY(QFileInfo(LogTail::logPath()).size() < 2 * 1024 * 1024);
+        QCOMPARE(m_server->requestedPaths(), QStringList({kUpdatePath}));
+        QVERIFY(m_platform.scripts.isEmpty());
+    }
+
     void latestOfferIsChosenByIntegerVersion()
     {
         TestResponse check;
@@ -458,19 +513,23 @@ private slots:
     void failedUpdateCheck_data()
     {
         QTest::addColumn<int>("status"); // 0: nobody listens
-        QTest::newRow("server error") << 500;
-        QTest::newRow("not found") << 404;
-        QTest::newRow("connection refused") << 0;
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("server error") << 500 << QByteArray();
+        QTest::newRow("not found") << 404 << QByteArray();
+        QTest::newRow("connection refused") << 0 << QByteArray();
+        QTest::newRow("long reason phrase") << 500 << QByteArray(200 * 1024, 'r');
     }
 
     void failedUpdateCheck()
     {
         QFETCH(int, status);
+        QFETCH(QByteArray, reason);
         if (status == 0) {
             m_server->close();
         } else {
             TestResponse failure;
             failure.status = status;
+            failure.reason = reason;
             m_server->route(kUpdatePath, failure);
         }
         m_boxes->click("CLOSE");
@@ -480,6 +539,9 @@ private slots:
         const QString prefix =
             "Failed to download the installer package. The following error occurred:\n\n";
         QVERIFY2(text.startsWith(prefix) && text.size() > prefix.size(), qPrintable(text));
+        // The server's words are cut to a readable length.
+        QVERIFY(text.size() <= prefix.size() + 301);
+        QCOMPARE(text.endsWith(QChar(0x2026)), !reason.isEmpty());
         QVERIFY(m_platform.queriedVolumes.isEmpty());
     }
 
@@ -543,19 +605,52 @@ private slots:
         QCOMPARE(dataFiles(), left);
     }
 
-    void packageDownloadThatCannotStart()
+    // Addresses and names that must not be fetched or saved: refused before anything is made.
+    void hostilePackageAddress_data()
     {
-        // A URL without a file name leaves nothing to create.
-        offerPackage("", QByteArray());
+        QTest::addColumn<QString>("address"); // relative ones are on the test server
+        QTest::addColumn<QString>("reason");
+
+        const auto row = [](const char* tag, const QString& address, const QString& reason) {
+            QTest::newRow(tag) << address << reason;
+        };
+        const QString notWeb = "The address %1 is not an HTTP or HTTPS address.";
+        const QString unusable = "The address %1 does not name a file that can be saved.";
+        const QString own = "The address %1 names a file of the installer's own.";
+        row("local file", "file:///etc/passwd", notWeb);
+        row("ftp", "ftp://127.0.0.1/Corvantis.pkg", notWeb);
+        row("data", "data:application/octet-stream;base64,AAAA", notWeb);
+        row("qrc", "qrc:/main/tavo.png", notWeb);
+        row("the log's name", "/files/install_log.txt", own);
+        row("the log's name in capitals", "/files/INSTALL_LOG.TXT", own);
+        row("NUL in the name", "/files/Corvantis%00.pkg", unusable);
+        row("line feed in the name", "/files/Corvantis%0A.pkg", unusable);
+        row("no name", "/files/", unusable);
+        row("dot dot", "/files/%2E%2E", unusable);
+    }
+
+    void hostilePackageAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, reason);
+        if (address.startsWith('/'))
+            address = m_server->url(address);
+        TestResponse check;
+        check.body = offer("2.0.0", address);
+        m_server->route(kUpdatePath, check);
         m_boxes->click("CLOSE");
+
+        LogTail log;
         QVERIFY(runToTheEnd());
-        QFile directory(dataDirectory() + "/");
-        QVERIFY(!directory.open(QIODevice::WriteOnly));
-        QCOMPARE(boxTexts(),
-                 QStringList({QString("Failed to download the installer package.\n\n"
-                                      "Failed to create %1 (%2).")
-                                  .arg(directory.fileName(), directory.errorString())}));
+        const QString shown = QUrl(address, QUrl::TolerantMode).toString(QUrl::FullyEncoded);
+        QCOMPARE(boxTexts(), QStringList({"Failed to download the installer package.\n\n" +
+                                          reason.arg(shown)}));
         QCOMPARE(m_server->requestedPaths(), QStringList({kUpdatePath}));
+        QCOMPARE(dataFiles(), QStringList());
+        // The log is still the log.
+        QVERIFY(log.messages().contains("Installed Corvantis version:  \"\" , the most recent "
+                                        "version on the server:  \"2.0.0\""));
+        QVERIFY(m_platform.scripts.isEmpty());
     }
 
     // Runs in a process of its own (see unwritableDataDirectory): the log can be opened only
