@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
 #include <QUrl>
+
+#include "socksrelay.h"
 
 namespace {
 
@@ -91,6 +94,16 @@ bool FileDownloader::download(QString url, QString&)
     connect(manager, &QNetworkAccessManager::finished, this, &FileDownloader::dataReady);
 
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    // Plain HTTP goes through the relay, so that a body cut short is always reported as such.
+    // Qt's buffered reading through a proxy stalls for good when the read buffer is bounded,
+    // so relayed replies are not bounded; the relay runs on this thread and forwards only as
+    // the event loop turns, which keeps what waits in the reply small all the same.
+    if (request.url().scheme().compare("http", Qt::CaseInsensitive) == 0) {
+        relay = new SocksRelay(this);
+        if (relay->listen())
+            manager->setProxy(
+                QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", relay->port()));
+    }
     request.setSslConfiguration(QSslConfiguration::defaultConfiguration());
     // Qt would otherwise hand back a 3xx page as the body, and that page would be installed as
     // the package. Redirects from https to http stay refused.
@@ -101,9 +114,9 @@ bool FileDownloader::download(QString url, QString&)
     request.setRawHeader("Accept-Encoding", "identity");
 
     reply = manager->get(request);
-    if (file)
+    if (!relay && file)
         reply->setReadBufferSize(kFileModeReadBufferSize);
-    else if (sizeLimit >= 0)
+    else if (!relay && sizeLimit >= 0)
         reply->setReadBufferSize(sizeLimit + 1);
     totalSize = 0;
     receivedSize = 0;
@@ -133,6 +146,10 @@ void FileDownloader::clean()
     if (reply) {
         reply->deleteLater();
         reply = nullptr;
+    }
+    if (relay) {
+        relay->deleteLater();
+        relay = nullptr;
     }
     target = nullptr;
     if (file) {

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 class QFile;
+class SocksRelay;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -55,6 +56,7 @@ private:
     QByteArray* target = nullptr;
     QFile* file = nullptr;
     QNetworkAccessManager* manager = nullptr;
+    SocksRelay* relay = nullptr; // carries plain HTTP, see SocksRelay
     QPointer<QNetworkReply> reply;
     qint64 totalSize = 0;
     qint64 receivedSize = 0;

@@ -349,8 +349,6 @@ private slots:
         row("redirect loop, memory", serve(m_http, "/fail/loop", redirect(302, "/fail/loop")),
             false, "redirect");
 
-        // Only bodies of announced length: a chunked body cut at a chunk boundary is, in Qt 5.15,
-        // either reported as complete or never ended, and the reply offers no way to tell.
         TestResponse cut = generated(4 * kMiB);
         cut.closeAfter = kMiB;
         const QByteArray sent = TestServer::generatedBody(kMiB);
@@ -362,6 +360,24 @@ private slots:
         // try makes it likely that both ways are met.
         row("cut short, memory, again", serve(m_http, "/cut/c", cut), false, "Connection closed",
             sent, 4 * kMiB);
+        // A chunked body that ends without its last chunk. Over plain HTTP, Qt on its own took
+        // some for complete, asked for them a second time or waited for ever; each try must
+        // end in the error.
+        TestResponse unfinished = generated(4 * kMiB, TestResponse::Chunked);
+        unfinished.closeAfter = kMiB;
+        for (int attempt = 1; attempt <= 4; ++attempt) {
+            const QString path = QString("/cut/chunked-%1.pkg").arg(attempt);
+            row(qPrintable("chunked without its last chunk, file, " + path),
+                serve(m_http, path, unfinished), true, "Connection closed", sent, kNoTotal);
+        }
+        row("chunked without its last chunk, memory", serve(m_http, "/cut/chunked", unfinished),
+            false, "Connection closed", sent, kNoTotal);
+        // The exact-length check also holds for a body the server compresses unasked.
+        TestResponse halfZipped = withBody(TestServer::gzip(TestServer::generatedBody(kMiB)));
+        halfZipped.headers.append({"Content-Encoding", QByteArray("gzip")});
+        halfZipped.closeAfter = halfZipped.body.size() / 2;
+        row("compressed body cut short, file", serve(m_http, "/cut/zipped.pkg", halfZipped), true,
+            "Connection closed", halfZipped.body, halfZipped.body.size());
         // The announced total keeps all 64 bits.
         TestResponse huge = generated(kMiB);
         huge.advertisedLength = (Q_INT64_C(6) << 30) + 1;
@@ -387,8 +403,9 @@ private slots:
         QCOMPARE(run.reported, error);
         QCOMPARE(takeLog(), QStringList{downloadingLine(url)} + sslLog);
         QTRY_VERIFY(released(run.downloader));
+        // Without a length, the total is 0 until Qt says it has none.
         for (const auto& report : qAsConst(run.progress))
-            QCOMPARE(report.second, total);
+            QVERIFY(report.second == total || (total == kNoTotal && report.second == 0));
         if (fileMode) {
             // The file stays, truncated, with what had arrived of the body.
             const QByteArray kept = readFile(run.filePath);
