@@ -27,3 +27,18 @@ void setInstallerIdentity()
     QCoreApplication::setOrganizationName("Halvery");
     QCoreApplication::setOrganizationDomain("halvery.com");
 }
+
+bool runEventsUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(1);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}

@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 // Points HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR at a fresh temporary folder for the life of
 // the test process, so that no run touches a user's real data directory, and gives the
 // application the identity that the installer's data directory is derived from.
@@ -21,6 +23,11 @@ private:
 };
 
 void setInstallerIdentity();
+
+// Runs the event loop until done() holds or the time is up, and says whether it holds. Unlike
+// QTest::qWaitFor it never sleeps between turns, as the installer's own loop does not: a
+// download through the relay takes a dozen turns.
+bool runEventsUntil(const std::function<bool()>& done, int timeoutMs);
 
 // Like QTEST_MAIN, with the environment set up before the application exists.
 #define CORVANTIS_TEST_MAIN(TestObject)                                                            \

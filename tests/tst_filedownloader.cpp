@@ -128,7 +128,7 @@ struct Run
         const auto ended = [this] {
             return events.contains("finished") || events.contains("error");
         };
-        return QTest::qWaitFor(ended, kTimeout) && events.last() == terminal &&
+        return runEventsUntil(ended, kTimeout) && events.last() == terminal &&
                events.size() == progress.size() + 1;
     }
     QByteArray body() const { return fileMode ? readFile(filePath) : target; }

@@ -136,7 +136,7 @@ private:
     bool runToTheEnd()
     {
         startWindow();
-        return QTest::qWaitFor([this] { return !m_window->isVisible(); }, 30000);
+        return runEventsUntil([this] { return !m_window->isVisible(); }, 30000);
     }
 
     QStringList boxTexts() const
