@@ -32,12 +32,15 @@ constexpr ZPOS64_T kZip64Escape = 0xFFFFFFFF;
 constexpr int kZip64ExtraId = 0x0001;
 
 // Builds of the library whose zip64 test compares with (unsigned long)-1 never match on 64-bit
-// systems and leave a zip64 member's size at the escape value, as for every member of an
-// archive made by zip -fz. Takes the size from the member's zip64 extra field then; true when it
-// did, because the library's own count then never reaches zero and it skips the checksum test.
-bool takeZip64Size(unzFile archive, unz_file_info64& info)
+// systems and leave a zip64 member's sizes at the escape value, as for every member of an
+// archive made by zip -fz. Takes them from the member's zip64 extra field then; true when it took
+// the uncompressed size, because the library's own count then never reaches zero and it skips
+// the checksum test.
+bool takeZip64Sizes(unzFile archive, unz_file_info64& info)
 {
-    if (info.uncompressed_size != kZip64Escape)
+    const bool uncompressed = info.uncompressed_size == kZip64Escape;
+    const bool compressed = info.compressed_size == kZip64Escape;
+    if (!uncompressed && !compressed)
         return false;
     QByteArray extra(int(info.size_file_extra), '\0');
     if (extra.isEmpty() || unzGetCurrentFileInfo64(archive, nullptr, nullptr, 0, extra.data(),
@@ -48,13 +51,117 @@ bool takeZip64Size(unzFile archive, unz_file_info64& info)
         if (at + 4 + size > extra.size())
             return false;
         // The field holds only the escaped values, the uncompressed size first.
-        if (qFromLittleEndian<quint16>(extra.constData() + at) == kZip64ExtraId && size >= 8) {
-            info.uncompressed_size = qFromLittleEndian<quint64>(extra.constData() + at + 4);
-            return info.uncompressed_size != kZip64Escape;
+        if (qFromLittleEndian<quint16>(extra.constData() + at) == kZip64ExtraId) {
+            const char* value = extra.constData() + at + 4;
+            const char* const end = value + size;
+            if (uncompressed) {
+                if (value + 8 > end)
+                    return false;
+                info.uncompressed_size = qFromLittleEndian<quint64>(value);
+                value += 8;
+            }
+            if (compressed && value + 8 <= end)
+                info.compressed_size = qFromLittleEndian<quint64>(value);
+            return uncompressed && info.uncompressed_size != kZip64Escape;
         }
         at += 4 + size;
     }
     return false;
+}
+
+// A short write is retried, so that a disk that fills up partway through a chunk is reported by
+// the system with its cause instead of as a short count without one.
+bool writeAll(QFile& file, const char* data, qint64 size)
+{
+    while (size > 0) {
+        const qint64 written = file.write(data, size);
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// For a member beyond what the library counts (see takeZip64Sizes): reads its data straight from
+// the archive file at `start`, stored data as they are and deflated data through zlib, and writes
+// at most the stated size, adding to `written` and `crc`. Data that end early stop the copy
+// without an error; the caller's size test reports them.
+bool copyDirect(const QString& archivePath, quint64 start, const unz_file_info64& info,
+                QByteArray& buffer, QFile& file, quint64& written, uLong& crc, QString& error)
+{
+    QFile source(archivePath);
+    quint64 compressedLeft = info.compressed_size;
+    // Takes exactly `size` more bytes of the member's data.
+    const auto read = [&](char* to, quint64 size) {
+        errno = 0;
+        if (source.read(to, qint64(size)) == qint64(size)) {
+            compressedLeft -= size;
+            return true;
+        }
+        error = QStringLiteral("Error code 5 (%1).").arg(errno);
+        return false;
+    };
+    errno = 0;
+    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !source.seek(qint64(start))) {
+        error = QStringLiteral("Error code 5 (%1).").arg(errno);
+        return false;
+    }
+
+    const bool stored = info.compression_method == kMethodStored;
+    QByteArray input;
+    z_stream stream{};
+    if (!stored) {
+        input.resize(int(kChunkSize));
+        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+            error = QStringLiteral("Error code 6.");
+            return false;
+        }
+    }
+    bool succeeded = true;
+    bool ended = false;
+    while (succeeded && !ended && written < info.uncompressed_size) {
+        const quint64 wanted = qMin(info.uncompressed_size - written, kChunkSize);
+        quint64 produced = 0;
+        if (stored) {
+            produced = qMin(wanted, compressedLeft);
+            ended = produced == 0;
+            succeeded = ended || read(buffer.data(), produced);
+        } else {
+            if (stream.avail_in == 0 && compressedLeft != 0) {
+                const quint64 size = qMin(compressedLeft, kChunkSize);
+                if (!read(input.data(), size)) {
+                    succeeded = false;
+                    break;
+                }
+                stream.next_in = reinterpret_cast<Bytef*>(input.data());
+                stream.avail_in = uInt(size);
+            }
+            stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
+            stream.avail_out = uInt(wanted);
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            produced = wanted - stream.avail_out;
+            // Output room is never lacking, so a buffer error means the input is used up.
+            ended = status == Z_STREAM_END || status == Z_BUF_ERROR;
+            if (!ended && status != Z_OK) {
+                error = QStringLiteral("Error code 6.");
+                succeeded = false;
+                break;
+            }
+        }
+        if (succeeded && produced != 0) {
+            if (!writeAll(file, buffer.constData(), qint64(produced))) {
+                error = QStringLiteral("Error code 8 (%1)").arg(file.errorString());
+                succeeded = false;
+                break;
+            }
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.constData()), uInt(produced));
+            written += produced;
+        }
+    }
+    if (!stored)
+        inflateEnd(&stream);
+    return succeeded;
 }
 
 } // namespace
@@ -76,6 +183,7 @@ bool Unzipper::open(QString path, QString& error)
         error = QStringLiteral("Error code 1.");
         return false;
     }
+    archivePath = path;
     return true;
 }
 
@@ -94,7 +202,13 @@ bool Unzipper::unzip(QString entry, QString directory, QString& error)
 
     unz_file_info64 info{};
     result = unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0);
-    const bool checkCrcHere = result == UNZ_OK && takeZip64Size(archive, info);
+    const bool escaped =
+        info.uncompressed_size == kZip64Escape || info.compressed_size == kZip64Escape;
+    const bool sizeTaken = result == UNZ_OK && takeZip64Sizes(archive, info);
+    // The library then stops at its escaped count, so the member is read here, past the library.
+    const bool direct = result == UNZ_OK && escaped &&
+                        qMax(info.uncompressed_size, info.compressed_size) > kZip64Escape;
+    const bool checkCrcHere = sizeTaken || direct;
     if (result == UNZ_OK && !isReadable(info))
         result = UNZ_BADZIPFILE;
     if (result == UNZ_OK)
@@ -103,6 +217,8 @@ bool Unzipper::unzip(QString entry, QString directory, QString& error)
         error = QStringLiteral("Error code 4 (%1).").arg(result);
         return false;
     }
+    // Where the member's data begin, the local header checked; nothing has been read yet.
+    const quint64 dataStart = direct ? unzGetCurrentFileZStreamPos64(archive) : 0;
 
     if (!QDir().mkpath(directory)) {
         error = QStringLiteral("The directory %1 is not accessible.").arg(directory);
@@ -112,17 +228,21 @@ bool Unzipper::unzip(QString entry, QString directory, QString& error)
 
     const QString path = directory + "/" + entry;
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: every chunk is larger than QFile's buffer anyway, and a full disk then shows at
+    // the write that hit it, with the system's cause.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         error = QStringLiteral("Failed to create %1 (%2).").arg(path, file.errorString());
         unzCloseCurrentFile(archive);
         return false;
     }
 
     QByteArray buffer(int(kChunkSize), '\0');
-    quint64 remaining = info.uncompressed_size;
+    quint64 remaining = direct ? 0 : info.uncompressed_size;
     quint64 written = 0;
     uLong crc = crc32(0L, Z_NULL, 0);
     bool succeeded = true;
+    if (direct)
+        succeeded = copyDirect(archivePath, dataStart, info, buffer, file, written, crc, error);
     while (remaining != 0) {
         const quint64 chunk = qMin(remaining, kChunkSize);
         // Cleared so that a short read at the end of the file does not report an earlier cause.
@@ -147,8 +267,7 @@ bool Unzipper::unzip(QString entry, QString directory, QString& error)
             succeeded = false;
             break;
         }
-        // A short write is lost data as much as a failed one.
-        if (file.write(buffer.constData(), r) != r) {
+        if (!writeAll(file, buffer.constData(), r)) {
             error = QStringLiteral("Error code 8 (%1)").arg(file.errorString());
             succeeded = false;
             break;
@@ -176,7 +295,7 @@ bool Unzipper::unzip(QString entry, QString directory, QString& error)
         succeeded = false;
     }
 
-    // Small chunks stay in QFile's buffer, so a full disk may only show when it is flushed.
+    // Some file systems report a failed write only when the file is closed.
     file.close();
     if (succeeded && file.error() != QFileDevice::NoError) {
         error = QStringLiteral("Error code 8 (%1)").arg(file.errorString());
@@ -193,4 +312,5 @@ void Unzipper::close()
         return;
     unzClose(archive);
     archive = nullptr;
+    archivePath.clear();
 }

@@ -22,4 +22,6 @@ public:
 
 private:
     void* archive = nullptr; // minizip's unzFile
+    // Read directly for members too large for the library's own counts.
+    QString archivePath;
 };

@@ -6,12 +6,16 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <sys/resource.h>
+#include <zip.h>
 
 namespace {
 
@@ -103,6 +107,47 @@ int centralHeader(const QByteArray& zip, const QByteArray& name)
             return at;
     }
     return -1;
+}
+
+// A zip64 archive, made in a moment, holding "Setup.pkg" of `size` zeros, a whole number of MiB,
+// then good.txt. Each MiB is deflated on its own, so the same kilobyte of data stands for every
+// one of them; `damaged` makes the data start with an invalid block.
+bool writeZerosZip(const QString& path, quint64 size, bool damaged)
+{
+    const QByteArray zeros(1 << 20, '\0');
+    QByteArray mib(zeros.size(), '\0');
+    z_stream stream{};
+    if (deflateInit2(&stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_RLE) != Z_OK)
+        return false;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.constData()));
+    stream.avail_in = uInt(zeros.size());
+    stream.next_out = reinterpret_cast<Bytef*>(mib.data());
+    stream.avail_out = uInt(mib.size());
+    const bool deflated = deflate(&stream, Z_SYNC_FLUSH) == Z_OK && stream.avail_in == 0;
+    mib.resize(mib.size() - int(stream.avail_out));
+    deflateEnd(&stream);
+    const uLong crcOfMib = crc32(0, reinterpret_cast<const Bytef*>(zeros.constData()), 1 << 20);
+
+    zipFile zip = zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
+    if (!zip)
+        return false;
+    bool ok = deflated && zipOpenNewFileInZip2_64(zip, "Setup.pkg", nullptr, nullptr, 0, nullptr, 0,
+                                                  nullptr, Z_DEFLATED, 9, 1, 1) == ZIP_OK;
+    if (damaged)
+        ok = ok && zipWriteInFileInZip(zip, QByteArray(32, '\xff').constData(), 32) == ZIP_OK;
+    uLong crc = crc32(0, Z_NULL, 0);
+    for (quint64 done = 0; ok && done < size; done += 1 << 20) {
+        ok = zipWriteInFileInZip(zip, mib.constData(), unsigned(mib.size())) == ZIP_OK;
+        crc = crc32_combine(crc, crcOfMib, 1 << 20);
+    }
+    // An empty final block.
+    ok = ok && zipWriteInFileInZip(zip, "\x03\x00", 2) == ZIP_OK &&
+         zipCloseFileInZipRaw64(zip, size, crc) == ZIP_OK &&
+         zipOpenNewFileInZip64(zip, "good.txt", nullptr, nullptr, 0, nullptr, 0, nullptr,
+                               Z_DEFLATED, 9, 1) == ZIP_OK &&
+         zipWriteInFileInZip(zip, kGood.constData(), unsigned(kGood.size())) == ZIP_OK &&
+         zipCloseFileInZip(zip) == ZIP_OK;
+    return zipClose(zip, nullptr) == ZIP_OK && ok;
 }
 
 // Empty when good.txt still comes out whole, that is, the archive is still open and usable.
@@ -302,9 +347,13 @@ private slots:
             "Error code 5 (0).");
         row("bzip2", "zip bzip2", 300000, "", "Error code 4 (-103).");
         row("encrypted", "zip encrypted", 300000, "", "Error code 4 (-103).");
-        // A small entry stays in QFile's buffer until the file is closed.
+        // /dev/full refuses every write outright.
         row("disk full, small entry", "zip deflated", 1000, "full", full);
         row("disk full, several chunks", "zip deflated", large, "full", full);
+        // A disk filling up cuts a write short and refuses only the next one; so does a file size
+        // limit, here inside the second chunk.
+        row("write cut short", "zip deflated", large, "limit +300000",
+            QString("Error code 8 (%1)").arg(QString::fromLocal8Bit(std::strerror(EFBIG))));
     }
 
     void badEntryLeavesNothing()
@@ -339,11 +388,56 @@ private slots:
         Unzipper unzipper;
         QString message;
         QVERIFY2(unzipper.open(archive, message), qPrintable(message));
-        QVERIFY(!unzipper.unzip("Setup.pkg", target, message));
+        rlimit unlimited{};
+        if (damage.startsWith("limit")) {
+            std::signal(SIGXFSZ, SIG_IGN); // fail the write rather than end the process
+            QVERIFY(getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+            rlimit limit = unlimited;
+            limit.rlim_cur = rlim_t(change);
+            QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        }
+        const bool extracted = unzipper.unzip("Setup.pkg", target, message);
+        if (damage.startsWith("limit"))
+            QVERIFY(setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        QVERIFY(!extracted);
         QCOMPARE(message, error);
         QCOMPARE(entriesOf(target), QStringList());
         // Still open: good.txt comes out, or is refused alike where every member is encrypted.
         QCOMPARE(extractGood(unzipper, target), kind == "zip encrypted" ? error : QString());
+    }
+
+    void memberBeyond4GiB_data()
+    {
+        QTest::addColumn<bool>("damaged");
+
+        QTest::newRow("whole") << false;
+        QTest::newRow("damaged deflate data") << true;
+    }
+
+    // Beyond the 32-bit counts that some builds of the library keep. The output takes the room
+    // only for a moment.
+    void memberBeyond4GiB()
+    {
+        QFETCH(bool, damaged);
+        const quint64 size = (quint64(4) << 30) + (1 << 20);
+        const QString directory = m_temporary.path() + "/Ünï/" + QString::number(++m_serial);
+        if (QStorageInfo(m_temporary.path()).bytesAvailable() < qint64(size) + (1 << 30))
+            QSKIP("less than 5 GiB free for the output");
+        const QString archive = directory + "/archive.zip";
+        const QString target = directory + "/out";
+        QVERIFY(QDir().mkpath(directory) && writeZerosZip(archive, size, damaged));
+
+        Unzipper unzipper;
+        QString error;
+        QVERIFY2(unzipper.open(archive, error), qPrintable(error));
+        const bool extracted = unzipper.unzip("Setup.pkg", target, error);
+        const qint64 written = QFileInfo(target + "/Setup.pkg").size();
+        QFile::remove(target + "/Setup.pkg");
+        QCOMPARE(error, damaged ? QString("Error code 6.") : QString());
+        QCOMPARE(extracted, !damaged);
+        // Whole, and with its checksum checked on the way.
+        QCOMPARE(written, damaged ? 0 : qint64(size));
+        QCOMPARE(extractGood(unzipper, target), QString());
     }
 
     void truncatedArchive_data()
