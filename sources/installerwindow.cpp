@@ -15,6 +15,7 @@
 #include "filedownloader.h"
 #include "logging.h"
 #include "messageboxcss.h"
+#include "packagesignature.h"
 #include "receipt.h"
 #include "systemplatform.h"
 #include "unzipper.h"
@@ -65,12 +66,15 @@ QString shortened(const QString& text)
 } // namespace
 
 InstallerWindow::InstallerWindow(QWidget* parent)
-    : InstallerWindow(parent, &SystemPlatform::instance(), QStringLiteral(CORVANTIS_UPDATE_SERVER))
+    : InstallerWindow(parent, &SystemPlatform::instance(), QStringLiteral(CORVANTIS_UPDATE_SERVER),
+                      QStringLiteral(CORVANTIS_PACKAGE_TEAM))
 {
 }
 
-InstallerWindow::InstallerWindow(QWidget* parent, Platform* platform, const QString& updateServer)
-    : QMainWindow(parent, Qt::WindowFlags()), platform(platform), updateServer(updateServer)
+InstallerWindow::InstallerWindow(QWidget* parent, Platform* platform, const QString& updateServer,
+                                 const QString& packageTeam)
+    : QMainWindow(parent, Qt::WindowFlags()), platform(platform), updateServer(updateServer),
+      packageTeam(packageTeam)
 {
     ui = new Ui::InstallerWindow;
     ui->setupUi(this);
@@ -263,6 +267,16 @@ void InstallerWindow::on_downloadFinished()
         unzipper.close();
     }
 
+    if (!isSignedPackage(packagePath)) {
+        showError(QString("The downloaded package is not signed by %1, so it was not "
+                          "installed.\n\nPlease contact %2.")
+                      .arg(Corvantis::kOrganizationName, Corvantis::kSupportEmail));
+        QFile::remove(downloadedFilePath);
+        QFile::remove(packagePath);
+        close();
+        return;
+    }
+
     QString volume;
     QString version;
     QString error;
@@ -321,6 +335,23 @@ bool InstallerWindow::install(QString packagePath, QString volume, QString& erro
 bool InstallerWindow::launchInstaller(QString packagePath, QString& error)
 {
     return runScript(doShellScript("/usr/bin/open '-W' '" + shellQuoted(packagePath) + "'"), error);
+}
+
+// Whoever controls the update answer chooses the package; with a team built in, only a package
+// that team signed reaches the system installer.
+bool InstallerWindow::isSignedPackage(const QString& packagePath)
+{
+    if (packageTeam.isEmpty())
+        return true;
+    const ToolOutput verdict = platform->packageSignature(packagePath);
+    const bool signedByTeam = isSignedByTeam(verdict, packageTeam);
+    QByteArray output = verdict.output;
+    output.replace('\0', ' ');
+    qDebug() << "Signature check of " << packagePath.toUtf8().constData()
+             << (signedByTeam ? ": signed by " : ": not signed by ")
+             << packageTeam.toUtf8().constData() << ", the tool said:\n"
+             << output.constData();
+    return signedByTeam;
 }
 
 bool InstallerWindow::runScript(const QString& source, QString& error)

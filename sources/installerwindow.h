@@ -19,9 +19,10 @@ class InstallerWindow : public QMainWindow
 public:
     // The shipped window: the running system and the built-in update server.
     explicit InstallerWindow(QWidget* parent = nullptr);
-    // For tests and demonstrations: another platform, and the update server to ask
-    // (scheme, host and optional port).
-    InstallerWindow(QWidget* parent, Platform* platform, const QString& updateServer);
+    // For tests and demonstrations: another platform, the update server to ask (scheme, host
+    // and optional port) and the team that must have signed the package (empty: no check).
+    InstallerWindow(QWidget* parent, Platform* platform, const QString& updateServer,
+                    const QString& packageTeam = QString());
     ~InstallerWindow() override;
 
     // The volume (ending in "/") and version text of the highest confirmed installation; "/"
@@ -43,6 +44,7 @@ private:
     void checkForUpdates();
     void setupTitle();
     bool runScript(const QString& source, QString& error);
+    bool isSignedPackage(const QString& packagePath);
     void showError(const QString& text);
 
     QString downloadedFilePath;
@@ -52,4 +54,5 @@ private:
 
     Platform* platform;
     QString updateServer;
+    QString packageTeam;
 };

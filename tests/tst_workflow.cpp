@@ -71,6 +71,7 @@ private:
     QByteArray m_package = packageBytes();
     QByteArray m_zip;
     QByteArray m_storedZip;
+    QString m_team; // the team the window requires; empty: no signature check
 
     QString dataDirectory() const { return TestEnvironment::dataDirectory(); }
     QString volume() const { return m_work.filePath("volume") + "/"; }
@@ -128,7 +129,8 @@ private:
 
     void startWindow()
     {
-        m_window = std::make_unique<InstallerWindow>(nullptr, &m_platform, m_server->baseUrl());
+        m_window =
+            std::make_unique<InstallerWindow>(nullptr, &m_platform, m_server->baseUrl(), m_team);
         m_window->show();
     }
 
@@ -190,6 +192,7 @@ private slots:
         m_server = std::make_unique<TestServer>();
         QVERIFY(m_server->listen());
         m_platform = FakePlatform();
+        m_team.clear();
         m_boxes = std::make_unique<BoxAnswerer>();
         removeProduct();
         QFile::remove(mark());
@@ -727,6 +730,80 @@ private slots:
         QVERIFY(installed == m_package);
         QVERIFY(log.messages().contains("A new installation, launch  \"" + package + "\""));
         QCOMPARE(boxTexts(), QStringList({kLaunchQuestion}));
+        QCOMPARE(dataFiles(), QStringList());
+        QVERIFY(!QFile::exists(mark()));
+        QVERIFY(m_platform.checkedPackages.isEmpty()); // no team built in, no check
+    }
+
+    // With a team built in, the package's signature decides before the system installer runs.
+    void packageSignature_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("update");
+        QTest::addColumn<bool>("finished");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<bool>("accepted");
+
+        const auto verdict = [](const QByteArray& status, const QByteArray& certificate) {
+            return "Package \"Corvantis-2.0.0.pkg\":\n   Status: " + status +
+                   "\n   Certificate Chain:\n    1. " + certificate +
+                   "\n       Expires: 2030-01-01 00:00:00 +0000\n    2. Developer ID "
+                   "Certification Authority\n    3. Apple Root CA\n";
+        };
+        const QByteArray distribution =
+            "signed by a developer certificate issued by Apple for distribution";
+        const QByteArray ours =
+            verdict(distribution, "Developer ID Installer: Halvery Ltd (H4LV3RY001)");
+        QTest::newRow("signed .pkg, new installation")
+            << "Corvantis-2.0.0.pkg" << false << true << 0 << ours << true;
+        QTest::newRow("signed .zip, update")
+            << "Corvantis-2.0.0.zip" << true << true << 0 << ours << true;
+        QTest::newRow("another team's .zip")
+            << "Corvantis-2.0.0.zip" << false << true << 0
+            << verdict(distribution, "Developer ID Installer: Someone Else (ELSE000001)") << false;
+        QTest::newRow("unsigned .pkg, update")
+            << "Corvantis-2.0.0.pkg" << true << true << 1
+            << QByteArray("Package \"Corvantis-2.0.0.pkg\":\n   Status: no signature\n") << false;
+        QTest::newRow("no tool") << "Corvantis-2.0.0.pkg" << false << false << -1 << QByteArray()
+                                 << false;
+    }
+
+    void packageSignature()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, update);
+        QFETCH(bool, finished);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, output);
+        QFETCH(bool, accepted);
+        m_team = "H4LV3RY001";
+        m_platform.signature = ToolOutput{finished, exitCode, output};
+        offerPackage(name, name.endsWith(".zip") ? m_zip : m_package);
+        if (update) {
+            installProduct("1.0.0");
+            m_boxes->click("YES");
+        }
+        m_boxes->click(accepted ? "NO" : "CLOSE");
+
+        LogTail log;
+        QVERIFY(runToTheEnd());
+        const QString package = dataDirectory() + "/Corvantis-2.0.0.pkg";
+        QCOMPARE(m_platform.checkedPackages, QStringList({package}));
+        QVERIFY(log.messages().contains("Signature check of  " + package +
+                                        (accepted ? " : signed by " : " : not signed by ") +
+                                        " H4LV3RY001 , the tool said:\n " + output));
+        if (accepted) {
+            QCOMPARE(m_platform.scripts, QStringList({update ? installScript(package, volume())
+                                                             : launchScript(package)}));
+        } else {
+            QVERIFY(m_platform.scripts.isEmpty());
+            QCOMPARE(boxTexts().last(),
+                     QString("The downloaded package is not signed by Halvery, so it was not "
+                             "installed.\n\nPlease contact support@halvery.com."));
+            QCOMPARE(m_boxes->boxes.last().objectNames, QStringList({"CLOSE"}));
+            QCOMPARE(m_boxes->boxes.last().icon, QMessageBox::Critical);
+        }
         QCOMPARE(dataFiles(), QStringList());
         QVERIFY(!QFile::exists(mark()));
     }
