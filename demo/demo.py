@@ -5,6 +5,8 @@
 
 Run 1 is a new installation (nothing installed, the server offers 2.0.0 as a .zip); run 2 the
 update of the installed 2.0.0 to 2.1.0 (offered as a .pkg). Both end by launching the product.
+In run 3 the server offers a 2.2.0 signed by another developer team: the installer, built to
+require the maker's team, refuses it and 2.1.0 stays installed.
 
 With DISPLAY set the installer appears on that display and its user answers the boxes. Without
 it (or with CORVANTIS_DEMO_HEADLESS=1) it runs under Xvfb: the boxes are answered with xdotool
@@ -34,6 +36,10 @@ import demopkg  # noqa: E402
 MARKER = ".corvantis-demo"
 TITLE = "Corvantis Installer"
 LAUNCH_QUESTION = "Installation finished. Would you like to launch Corvantis?"
+NOT_SIGNED = ("The downloaded package is not signed by Halvery, so it was not installed.\n\n"
+              "Please contact support@halvery.com.")
+# Signs run 3's package: a real certificate, but not the maker's.
+OTHER_SIGNER = ("Quillon Software", "QLNSOFT042")
 REPLACE_QUESTION = re.compile(r"^An older version of Corvantis \(v.*\) is installed already\.")
 # Seconds the server takes to send a package: long enough to watch the bar move.
 DOWNLOAD_SECONDS = 4.0
@@ -69,6 +75,7 @@ class Demo:
         self.wm = None
         self.display = None
         self.shots = []
+        self.explained_receipts = False
 
     # --- state -----------------------------------------------------------------------------
 
@@ -120,6 +127,8 @@ class Demo:
             archive.write(package, "Corvantis-2.0.0.pkg")
         os.remove(package)
         demopkg.make_package(os.path.join(downloads, "Corvantis-2.1.0.pkg"), "2.1.0")
+        demopkg.make_package(os.path.join(downloads, "Corvantis-2.2.0.pkg"), "2.2.0",
+                             signer=OTHER_SIGNER)
 
     def offer(self, entries):
         """Makes the server offer the given (version, file name) pairs."""
@@ -348,7 +357,7 @@ class Demo:
                     handled += 1
                     reply = reply_for(text, answers)
                     say("    box: \"%s\"" % text.replace("\n", "\\n"))
-                    if reply == "CLOSE":
+                    if reply == "CLOSE" and text not in answers:
                         failures.append("unexpected box: %s" % text.replace("\n", " "))
                     if not self.headless:
                         say("      -> please answer %s in the box on your display" % reply)
@@ -372,6 +381,10 @@ class Demo:
             say("    installer's console output (the receipt tool's messages end up there):")
             for line in installer_output.splitlines():
                 say("      " + line)
+            if "No receipt for" in installer_output and not self.explained_receipts:
+                self.explained_receipts = True
+                say("      (\"No receipt ... found\" is the receipt tool saying that Corvantis is "
+                    "not installed on that volume yet: the installer asks every volume.)")
         if os.path.exists(self.install_log):
             # The next run replaces the log; keep this one's.
             shutil.copyfile(self.install_log,
@@ -388,6 +401,26 @@ class Demo:
                 return True
             time.sleep(0.1)
         return False
+
+    def check_refusal(self, failures):
+        """Run 3: the refusal box, nothing installed or launched, nothing left behind."""
+        if "version: 2.1.0\n" not in read_text(os.path.join(self.state, "receipts",
+                                                          demopkg.IDENTIFIER)):
+            failures.append("the receipt no longer names version 2.1.0")
+        if "Corvantis 2.2.0 started" in read_text(self.launches):
+            failures.append("the refused Corvantis 2.2.0 was started")
+        if NOT_SIGNED not in box_texts(read_text(os.path.join(self.logs,
+                                                              "install_log-run3.txt"))):
+            failures.append("the installer did not show the refusal box")
+        left = [name for name in os.listdir(self.app_data) if name != "install_log.txt"] \
+            if os.path.isdir(self.app_data) else []
+        if left:
+            failures.append("downloaded files were left behind: %s" % ", ".join(left))
+        for failure in failures:
+            say("    FAILED: %s" % failure)
+        if not failures:
+            say("    run OK: refused, 2.1.0 still installed")
+        return not failures
 
     def check_run(self, version, failures):
         receipt = read_text(os.path.join(self.state, "receipts", demopkg.IDENTIFIER))
@@ -444,16 +477,27 @@ class Demo:
                                {REPLACE_QUESTION: "YES", LAUNCH_QUESTION: "YES"}, "run2")
         ok2 = self.check_run("2.1.0", failures)
 
+        ok3 = False
+        if ok2:
+            self.offer([("2.1.0", "Corvantis-2.1.0.pkg"), ("2.2.0", "Corvantis-2.2.0.pkg")])
+            failures = self.run(3, "a package of another developer team (2.1.0 installed; "
+                                   "offered: 2.2.0 as .pkg, signed by %s)" % OTHER_SIGNER[0],
+                                {REPLACE_QUESTION: "YES", NOT_SIGNED: "CLOSE"}, "run3")
+            ok3 = self.check_refusal(failures)
+        else:
+            say()
+            say("Run 3 is skipped: it needs the 2.1.0 that run 2 should have installed.")
+
         self.report()
         say()
-        if ok2:
-            say("Demonstration finished: both runs OK.")
+        if ok2 and ok3:
+            say("Demonstration finished: all three runs OK.")
             return 0
         say("Demonstration FAILED (see above; logs in %s)" % self.logs)
         return 1
 
     def report(self):
-        for number in (1, 2):
+        for number in (1, 2, 3):
             path = os.path.join(self.logs, "install_log-run%d.txt" % number)
             if os.path.exists(path):
                 say()
@@ -569,6 +613,8 @@ def box_name(text):
         return "launch-question"
     if REPLACE_QUESTION.search(text):
         return "replace-question"
+    if text == NOT_SIGNED:
+        return "not-signed"
     return "error"
 
 

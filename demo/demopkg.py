@@ -1,7 +1,8 @@
 """The demonstration's package format and receipt database.
 
 A demo package is a gzip-compressed tar archive holding "PackageInfo" (JSON: identifier, title,
-version) and the tree "Payload/" that is laid onto the target volume. The product in it is a
+version and, for a signed package, the signer's name and team) and the tree "Payload/" that is
+laid onto the target volume. The product in it is a
 small shell script that records each start in <volume>/Library/Logs/Corvantis/launches.txt.
 
 Receipts live in $CORVANTIS_DEMO_STATE/receipts/<identifier>, in the text form that the receipt
@@ -16,6 +17,10 @@ import tempfile
 import time
 
 IDENTIFIER = "com.halvery.pkg.Corvantis"
+# The developer team the demonstration's installer is built to require, and the maker's name on
+# its certificate.
+TEAM = "HLVRYDEMO1"
+MAKER = "Halvery Ltd"
 APP_FOLDER = "Applications/Corvantis"
 EXECUTABLE = APP_FOLDER + "/Corvantis.app/Contents/MacOS/Corvantis"
 LAUNCH_RECORD = "Library/Logs/Corvantis/launches.txt"
@@ -60,10 +65,12 @@ def _add_folder(archive, name):
     archive.addfile(info)
 
 
-def make_package(path, version):
-    """Writes the package of the given product version to path."""
+def make_package(path, version, signer=(MAKER, TEAM)):
+    """Writes the package of the given product version to path, signed by (name, team)."""
     with tarfile.open(path, "w:gz") as archive:
         info = {"identifier": IDENTIFIER, "title": "Corvantis", "version": version}
+        if signer:
+            info["signer"] = {"name": signer[0], "team": signer[1]}
         _add_file(archive, "PackageInfo", (json.dumps(info, indent=2) + "\n").encode(), 0o644)
         folder = "Payload"
         _add_folder(archive, folder)
@@ -160,3 +167,24 @@ def record_event(text):
             events.write("%s %s\n" % (time.strftime("%H:%M:%S"), text))
     except (OSError, PackageError):
         pass
+
+
+def signature_verdict(path):
+    """What the package tool says of the package's signature: (output, exit status)."""
+    heading = 'Package "%s":\n' % os.path.basename(path)
+    try:
+        signer = read_info(path).get("signer")
+    except PackageError as error:
+        return "%s\n" % error, 1
+    if not signer:
+        return heading + "   Status: no signature\n", 1
+    chain = ["Developer ID Installer: %s (%s)" % (signer["name"], signer["team"]),
+             "Developer ID Certification Authority", "Apple Root CA"]
+    lines = [heading.rstrip("\n"),
+             "   Status: signed by a developer certificate issued by Apple for distribution",
+             "   Certificate Chain:"]
+    for number, name in enumerate(chain, 1):
+        lines += ["    %d. %s" % (number, name),
+                  "       Expires: 2031-01-01 00:00:00 +0000",
+                  "       " + "-" * 72]
+    return "\n".join(lines[:-1]) + "\n\n", 0
