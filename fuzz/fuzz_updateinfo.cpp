@@ -19,5 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (info.valid &&
         (info.latestInstaller.version.isEmpty() || info.latestInstaller.file.isEmpty()))
         abort();
+    // What the log keeps of it is bounded, and a whole answer that fits is kept as it is.
+    const QByteArray logged = answerForLog(body);
+    const QByteArray text(body.constData());
+    if (logged.size() > 64 * 1024 + 100 || (text.size() <= 64 * 1024 && logged != text))
+        abort();
     return 0;
 }

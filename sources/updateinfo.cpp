@@ -65,12 +65,14 @@ QByteArray answerForLog(const QByteArray& body)
     if (text.size() <= kLoggedAnswerSize)
         return text;
     QByteArray start = text.left(kLoggedAnswerSize);
-    // Not in the middle of a UTF-8 sequence.
-    int cut = start.size();
-    while (cut > 0 && (uchar(start.at(cut - 1)) & 0xC0) == 0x80)
-        --cut;
-    if (cut > 0 && uchar(start.at(cut - 1)) >= 0xC0)
-        start.truncate(cut - 1);
+    // Not in the middle of a UTF-8 sequence: a last sequence that is not whole goes.
+    int lead = start.size() - 1;
+    while (lead > 0 && (uchar(start.at(lead)) & 0xC0) == 0x80)
+        --lead;
+    const uchar first = uchar(start.at(lead));
+    const int length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    if (lead + length > start.size())
+        start.truncate(lead);
     const QByteArray size = body.size() > kMaxUpdateAnswerSize
                                 ? "more than " + QByteArray::number(kMaxUpdateAnswerSize)
                                 : QByteArray::number(body.size());

@@ -274,6 +274,20 @@ private slots:
             << unexpected + QString(65536, 'a') +
                    "\n[... the answer has more than 1048576 bytes; the first 65536 are logged]";
 
+        // Cut where a character ends.
+        TestResponse accented;
+        accented.body = QString(40000, QChar(0xE9)).toUtf8();
+        QTest::newRow("long answer in two-byte characters")
+            << accented << "" << kUnexpected
+            << unexpected + QString(32768, QChar(0xE9)) +
+                   "\n[... the answer has 80000 bytes; the first 65536 are logged]";
+        TestResponse accentedOdd;
+        accentedOdd.body = "x" + accented.body;
+        QTest::newRow("long answer cut inside a character")
+            << accentedOdd << "" << kUnexpected
+            << unexpected + "x" + QString(32767, QChar(0xE9)) +
+                   "\n[... the answer has 80001 bytes; the first 65535 are logged]";
+
         // Served compressed although not asked to: kept as sent, never inflated.
         TestResponse bomb;
         bomb.body = TestServer::gzip(QByteArray(16 * 1024 * 1024, '\0'));
