@@ -254,6 +254,10 @@ private slots:
         row("file https redirected 307 absolute",
             serve(m_https, "/hop/first.pkg", redirect(307, m_https.url("/hop/final.pkg"))), true,
             body(kMiB + 3));
+        // On from plain HTTP, which goes through the relay, to TLS.
+        row("file http redirected to https",
+            serve(m_http, "/hop/secure.pkg", redirect(301, m_https.url("/hop/final.pkg"))), true,
+            body(kMiB + 3));
     }
 
     void bodyIsDelivered()
