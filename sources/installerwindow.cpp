@@ -63,6 +63,9 @@ QString shortened(const QString& text)
     return text.left(end) + QChar(0x2026);
 }
 
+// AppleScript's number for "User canceled.", as when the password prompt is dismissed.
+constexpr int kUserCanceled = -128;
+
 } // namespace
 
 InstallerWindow::InstallerWindow(QWidget* parent)
@@ -97,6 +100,23 @@ void InstallerWindow::showError(const QString& text)
                             "CLOSE");
 }
 
+void InstallerWindow::fail(const QString& text, const QStringList& leftovers)
+{
+    showError(text);
+    for (const QString& path : leftovers)
+        QFile::remove(path);
+    close();
+}
+
+int InstallerWindow::ask(const QString& question)
+{
+    // The object names are crossed over: YES wears the outlined look, NO, the default, the
+    // filled one.
+    return MessageBoxCSS::warning(this, Corvantis::kMessageTitle, question, true, QMessageBox::Yes,
+                                  "YES", "NO", QMessageBox::No, "NO", "LOAD", 0, QString(),
+                                  QString(), QMessageBox::No);
+}
+
 void InstallerWindow::checkForUpdates()
 {
     auto* downloader = new FileDownloader(this);
@@ -117,10 +137,8 @@ void InstallerWindow::checkForUpdates()
 
 void InstallerWindow::on_errorOccurred(QString error)
 {
-    showError(
-        QString("Failed to download the installer package. The following error occurred:\n\n%1")
-            .arg(shortened(error)));
-    close();
+    fail(QString("Failed to download the installer package. The following error occurred:\n\n%1")
+             .arg(shortened(error)));
 }
 
 void InstallerWindow::on_progress(qulonglong bytesReceived, qulonglong bytesTotal)
@@ -178,13 +196,10 @@ void InstallerWindow::on_updateInfoDownloaded()
             close();
             return;
         }
-        const int answer = MessageBoxCSS::warning(
-            this, Corvantis::kMessageTitle,
-            QString("An older version of Corvantis (v%1) is installed already.\n\nReplace it "
-                    "with version %2?")
-                .arg(shortened(installedVersion), shortened(latestVersion)),
-            true, QMessageBox::Yes, "YES", "NO", QMessageBox::No, "NO", "LOAD", 0, QString(),
-            QString(), QMessageBox::No);
+        const int answer =
+            ask(QString("An older version of Corvantis (v%1) is installed already.\n\nReplace it "
+                        "with version %2?")
+                    .arg(shortened(installedVersion), shortened(latestVersion)));
         if (answer == QMessageBox::No) {
             close();
             return;
@@ -199,10 +214,8 @@ void InstallerWindow::on_updateInfoDownloaded()
     connect(downloader, &FileDownloader::downloadProgress, this, &InstallerWindow::on_progress);
     QString error;
     if (!downloader->download(offer.latestInstaller.file, dataDirectory(), downloadedFilePath,
-                              error)) {
-        showError(QString("Failed to download the installer package.\n\n%1").arg(shortened(error)));
-        close();
-    }
+                              error))
+        fail(QString("Failed to download the installer package.\n\n%1").arg(shortened(error)));
 }
 
 void InstallerWindow::getInstalledInfo(QString& volume, QString& version)
@@ -250,30 +263,24 @@ void InstallerWindow::on_downloadFinished()
 
         QString error;
         Unzipper unzipper;
+        const QString failure = "Failed to download the installer package.\n\n%1";
         if (!unzipper.open(downloadedFilePath, error)) {
-            showError(
-                QString("Failed to download the installer package.\n\n%1").arg(shortened(error)));
-            close();
+            fail(failure.arg(shortened(error)));
             return;
         }
         const QFileInfo package(packagePath);
         if (!unzipper.unzip(package.fileName(), package.path(), error)) {
-            showError(
-                QString("Failed to download the installer package.\n\n%1").arg(shortened(error)));
-            QFile::remove(downloadedFilePath);
-            close();
+            fail(failure.arg(shortened(error)), {downloadedFilePath});
             return;
         }
         unzipper.close();
     }
 
     if (!isSignedPackage(packagePath)) {
-        showError(QString("The downloaded package is not signed by %1, so it was not "
-                          "installed.\n\nPlease contact %2.")
-                      .arg(Corvantis::kOrganizationName, Corvantis::kSupportEmail));
-        QFile::remove(downloadedFilePath);
-        QFile::remove(packagePath);
-        close();
+        fail(QString("The downloaded package is not signed by %1, so it was not installed.\n\n"
+                     "Please contact %2.")
+                 .arg(Corvantis::kOrganizationName, Corvantis::kSupportEmail),
+             {downloadedFilePath, packagePath});
         return;
     }
 
@@ -284,19 +291,15 @@ void InstallerWindow::on_downloadFinished()
         getInstalledInfo(volume, version);
         qDebug() << "Update at " << packagePath;
         if (!install(packagePath, volume, error)) {
-            showError(QString("Failed to update Corvantis.\n\n%1").arg(shortened(error)));
-            QFile::remove(downloadedFilePath);
-            QFile::remove(packagePath);
-            close();
+            fail(QString("Failed to update Corvantis.\n\n%1").arg(shortened(error)),
+                 {downloadedFilePath, packagePath});
             return;
         }
     } else {
         qDebug() << "A new installation, launch " << packagePath;
         if (!launchInstaller(packagePath, error)) {
-            showError(QString("Failed to install Corvantis.\n\n%1").arg(shortened(error)));
-            QFile::remove(downloadedFilePath);
-            QFile::remove(packagePath);
-            close();
+            fail(QString("Failed to install Corvantis.\n\n%1").arg(shortened(error)),
+                 {downloadedFilePath, packagePath});
             return;
         }
     }
@@ -305,11 +308,7 @@ void InstallerWindow::on_downloadFinished()
     version.clear();
     getInstalledInfo(volume, version);
     if (!version.isEmpty()) {
-        const int answer = MessageBoxCSS::warning(
-            this, Corvantis::kMessageTitle,
-            "Installation finished. Would you like to launch Corvantis?", true, QMessageBox::Yes,
-            "YES", "NO", QMessageBox::No, "NO", "LOAD", 0, QString(), QString(), QMessageBox::No);
-        if (answer == QMessageBox::Yes) {
+        if (ask("Installation finished. Would you like to launch Corvantis?") == QMessageBox::Yes) {
             QProcess product;
             product.setProgram(volume + Corvantis::kProductExecutable);
             product.startDetached();
@@ -360,7 +359,7 @@ bool InstallerWindow::runScript(const QString& source, QString& error)
     const ScriptOutcome outcome = platform->runAppleScript(source);
     if (outcome.succeeded)
         return true;
-    if (outcome.errorNumber && *outcome.errorNumber == -128)
+    if (outcome.errorNumber && *outcome.errorNumber == kUserCanceled)
         error = "The administrator password is required to do this.";
     if (!error.isEmpty())
         return false;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 class Platform;
 
@@ -46,6 +47,11 @@ private:
     bool runScript(const QString& source, QString& error);
     bool isSignedPackage(const QString& packagePath);
     void showError(const QString& text);
+    // Ends the run after a failure: the error box, then the files named are removed, then the
+    // window closes.
+    void fail(const QString& text, const QStringList& leftovers = QStringList());
+    // A YES/NO question whose default is NO; returns the button that closed it.
+    int ask(const QString& question);
 
     QString downloadedFilePath;
     QByteArray updateInfo;
