@@ -90,20 +90,7 @@ bool FileDownloader::download(QString url, QString&)
 {
     qDebug() << "Downloading " << url;
 
-    manager = new QNetworkAccessManager(this);
-    connect(manager, &QNetworkAccessManager::finished, this, &FileDownloader::dataReady);
-
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
-    // Plain HTTP goes through the relay, so that a body cut short is always reported as such.
-    // Qt's buffered reading through a proxy stalls for good when the read buffer is bounded,
-    // so relayed replies are not bounded; the relay runs on this thread and forwards only as
-    // the event loop turns, which keeps what waits in the reply small all the same.
-    if (request.url().scheme().compare("http", Qt::CaseInsensitive) == 0) {
-        relay = new SocksRelay(this);
-        if (relay->listen())
-            manager->setProxy(
-                QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", relay->port()));
-    }
     request.setSslConfiguration(QSslConfiguration::defaultConfiguration());
     // Qt would otherwise hand back a 3xx page as the body, and that page would be installed as
     // the package. Redirects from https to http stay refused.
@@ -112,8 +99,20 @@ bool FileDownloader::download(QString url, QString&)
     // Qt would otherwise ask for a compressed body and inflate it unseen: a small answer could
     // grow without bound in memory, and Qt drops the length header the cut check relies on.
     request.setRawHeader("Accept-Encoding", "identity");
+    issue(request);
+    return true;
+}
+
+void FileDownloader::issue(const QNetworkRequest& request)
+{
+    manager = new QNetworkAccessManager(this);
+    connect(manager, &QNetworkAccessManager::finished, this, &FileDownloader::dataReady);
+    if (relay)
+        manager->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", relay->port()));
 
     reply = manager->get(request);
+    // Qt's reading through a proxy stalls for good when the read buffer is bounded, so a relayed
+    // reply is not; the relay bounds what it has in flight instead.
     if (!relay && file)
         reply->setReadBufferSize(kFileModeReadBufferSize);
     else if (!relay && sizeLimit >= 0)
@@ -121,10 +120,36 @@ bool FileDownloader::download(QString url, QString&)
     totalSize = 0;
     receivedSize = 0;
 
+    connect(reply, &QNetworkReply::metaDataChanged, this, &FileDownloader::headersReady);
     connect(reply, &QIODevice::readyRead, this, &FileDownloader::partialDataReady);
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::on_download_progress);
     connect(reply, &QNetworkReply::sslErrors, this, &FileDownloader::onSSLErrors);
-    return true;
+}
+
+void FileDownloader::headersReady()
+{
+    // Qt reads plain HTTP itself through a socket that notices the server's close only by
+    // chance, and then takes a chunked body cut short for a whole one, asks for it again or
+    // waits for ever. Such a body is asked for once more through the relay, whose close Qt
+    // always notices, before any of it has been taken.
+    if (relay || !reply || reply->url().scheme().compare("http", Qt::CaseInsensitive) != 0 ||
+        !reply->rawHeader("Transfer-Encoding").toLower().contains("chunked"))
+        return;
+    relay = new SocksRelay(this);
+    if (!relay->listen()) {
+        delete relay;
+        relay = nullptr;
+        return;
+    }
+    QNetworkRequest request = reply->request();
+    request.setUrl(reply->url());
+    stopTransfer();
+    manager->deleteLater();
+    if (file) {
+        file->seek(0);
+        file->resize(0);
+    }
+    issue(request);
 }
 
 void FileDownloader::setSizeLimit(qint64 bytes)

@@ -12,6 +12,7 @@ class QFile;
 class SocksRelay;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QNetworkRequest;
 
 // Fetches one URL over HTTP(S), into a caller's byte array (memory mode) or streamed chunk by
 // chunk into a file (file mode). Ends with finished() or errorOccurred(); never both.
@@ -49,6 +50,8 @@ private slots:
     void onSSLErrors(const QList<QSslError>& errors);
 
 private:
+    void issue(const QNetworkRequest& request);
+    void headersReady();
     void failWrite();
     void deliverOversized();
     void stopTransfer();
@@ -56,7 +59,7 @@ private:
     QByteArray* target = nullptr;
     QFile* file = nullptr;
     QNetworkAccessManager* manager = nullptr;
-    SocksRelay* relay = nullptr; // carries plain HTTP, see SocksRelay
+    SocksRelay* relay = nullptr; // carries a chunked plain-HTTP body, see headersReady()
     QPointer<QNetworkReply> reply;
     qint64 totalSize = 0;
     qint64 receivedSize = 0;

@@ -17,6 +17,9 @@ public:
     RelayedConnection(QTcpSocket* socket, QObject* parent) : QObject(parent), client(socket)
     {
         socket->setParent(this);
+        // The client reads without a bound; a small send buffer keeps what is in flight to it,
+        // and so what waits in its reply, near the relay's own bound.
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(kBufferSize));
         upstream.setReadBufferSize(kBufferSize);
         connect(socket, &QTcpSocket::readyRead, this, &RelayedConnection::clientReadable);
         connect(socket, &QTcpSocket::bytesWritten, this, &RelayedConnection::forward);
