@@ -1,14 +1,24 @@
 // corvantis-bench download <url> <directory>
 // corvantis-bench unzip <archive> <entry> <directory>
+// corvantis-bench answer <url> [<authority.pem>]
+// corvantis-bench osascript
 // corvantis-bench idle | libs
 // Runs one download (file mode) or one extraction with the installer's own classes and exits 0
-// on success, 1 on failure with the error on standard error. The baselines: "idle" makes the
-// application object and runs the event loop once, "libs" only loads the libraries and exits.
+// on success, 1 on failure with the error on standard error. "answer" fetches and reads an update
+// answer as the update check does (an extra authority may be trusted for https) and prints what
+// it kept; "osascript" runs one AppleScript through the system's runner and prints the outcome.
+// The baselines: "idle" makes the application object and runs the event loop once, "libs" only
+// loads the libraries and exits.
 
 #include "filedownloader.h"
+#include "systemplatform.h"
 #include "unzipper.h"
+#include "updateinfo.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QStringList>
 #include <QTimer>
 
@@ -20,6 +30,8 @@ int usage()
 {
     std::fprintf(stderr, "usage: corvantis-bench download <url> <directory>\n"
                          "       corvantis-bench unzip <archive> <entry> <directory>\n"
+                         "       corvantis-bench answer <url> [<authority.pem>]\n"
+                         "       corvantis-bench osascript\n"
                          "       corvantis-bench idle | libs\n");
     return 2;
 }
@@ -44,6 +56,56 @@ int download(QCoreApplication& app, const QString& url, const QString& directory
     if (!downloader.download(url, directory, filePath, error))
         return fail(error);
     return app.exec();
+}
+
+// The update check's steps: memory mode bounded like the installer's, then the reading and, for
+// an answer that is no offer, the log record.
+int answer(QCoreApplication& app, const QString& url, const QString& authorityFile)
+{
+    if (!authorityFile.isEmpty()) {
+        QFile pem(authorityFile);
+        if (!pem.open(QIODevice::ReadOnly))
+            return fail(pem.errorString());
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setCaCertificates(configuration.caCertificates() +
+                                        QSslCertificate::fromData(pem.readAll(), QSsl::Pem));
+        QSslConfiguration::setDefaultConfiguration(configuration);
+    }
+    QByteArray body;
+    FileDownloader downloader;
+    downloader.setSizeLimit(kMaxUpdateAnswerSize);
+    QObject::connect(&downloader, &FileDownloader::finished, &app, [&app, &body] {
+        const UpdateInfo offer = readUpdateInfo(body);
+        if (offer.valid) {
+            std::printf("valid: kept %d bytes, installer %s at %s\n", body.size(),
+                        qPrintable(offer.latestInstaller.version),
+                        qPrintable(offer.latestInstaller.file));
+        } else {
+            std::printf("invalid: kept %d bytes, log record %d bytes\n", body.size(),
+                        answerForLog(body).size());
+        }
+        app.exit(0);
+    });
+    QObject::connect(&downloader, &FileDownloader::errorOccurred, &app,
+                     [&app](const QString& error) {
+                         fail(error);
+                         app.exit(1);
+                     });
+    QString error;
+    if (!downloader.download(url, &body, error))
+        return fail(error);
+    return app.exec();
+}
+
+int osascript()
+{
+    const ScriptOutcome outcome =
+        SystemPlatform::instance().runAppleScript(QStringLiteral("do shell script \"true\""));
+    std::printf("succeeded: %s, errorNumber: %s, errorMessage: %s\n",
+                outcome.succeeded ? "yes" : "no",
+                outcome.errorNumber ? qPrintable(QString::number(*outcome.errorNumber)) : "none",
+                outcome.errorMessage ? qPrintable(*outcome.errorMessage) : "none");
+    return 0;
 }
 
 int unzip(const QString& archive, const QString& entry, const QString& directory)
@@ -81,6 +143,10 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (args.size() == 3 && args[0] == "download")
         return download(app, args[1], args[2]);
+    if ((args.size() == 2 || args.size() == 3) && args[0] == "answer")
+        return answer(app, args[1], args.value(2));
+    if (args.size() == 1 && args[0] == "osascript")
+        return osascript();
     if (args.size() == 1 && args[0] == "idle")
         return idle(app);
     return usage();

@@ -1,11 +1,12 @@
 #!/bin/bash
 # Times the installer's downloader and unzipper (through corvantis-bench) against curl, bsdtar and
-# Info-ZIP unzip on this machine and writes the figures to BENCHMARKS.md at the repository root.
+# Info-ZIP unzip on this machine, watches the memory of the update check and the AppleScript
+# runner on hostile input, and writes the figures to BENCHMARKS.md at the repository root.
 #
 #   scripts/bench.sh                 # 5 alternating runs of everything
 #   BENCH_RUNS=9 scripts/bench.sh    # more runs
 #
-# Needs: cmake, g++, Qt 5 and minizip development files, nginx, curl, bsdtar, zip, unzip,
+# Needs: cmake, g++, Qt 5 and minizip development files, nginx, curl, bsdtar, zip, unzip, gzip,
 # /usr/bin/time and python3 (scripts/setup.sh installs them). Everything it creates lives in a
 # temporary folder that is removed at the end, with the web server it starts.
 set -euo pipefail
@@ -25,7 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for tool in cmake nginx curl bsdtar zip unzip python3 /usr/bin/time; do
+for tool in cmake nginx curl bsdtar zip unzip gzip python3 /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "bench: $tool is missing (see scripts/setup.sh)" >&2; exit 1; }
 done
 
@@ -85,7 +86,12 @@ chmod 755 "$work" "$work/www"
 truncate -s 1G "$work/www/package-1g.bin"
 truncate -s 4G "$work/www/package-4g.bin"
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+port=$(free_port)
+tls_port=$(free_port)
+until [ "$tls_port" != "$port" ]; do tls_port=$(free_port); done
 cat >"$work/nginx/nginx.conf" <<EOF
 worker_processes 1;
 daemon off;
@@ -98,9 +104,19 @@ http {
     tcp_nopush on;
     client_body_temp_path $work/nginx/body;
     default_type application/octet-stream;
+    types { application/json json; }
     server {
         listen 127.0.0.1:$port;
+        listen 127.0.0.1:$tls_port ssl;
+        ssl_certificate $repo/tests/certs/server.pem;
+        ssl_certificate_key $repo/tests/certs/server.key;
         root $work/www;
+        # A compressed answer whatever the client asked for.
+        location = /answer-gzip.json {
+            default_type application/json;
+            add_header Content-Encoding gzip;
+            try_files /answer-gzip.json.gz =404;
+        }
     }
 }
 EOF
@@ -124,6 +140,7 @@ for size in 1g 4g; do
     # The first read of a sparse file fills the server's page cache; no tool should pay for it.
     curl -s -f -o /dev/null "$base/package-$size.bin"
     # Each run starts with no dirty pages left behind by the one before.
+    # shellcheck disable=SC2016 # expanded by compare's eval
     compare "$runs" 'rm -f "$work/dl/package-'$size'.bin"; sync' \
         "download-$size-corvantis=$bench download $base/package-$size.bin $work/dl" \
         "download-$size-curl=curl -s -f -o $work/dl/package-$size.bin $base/package-$size.bin"
@@ -132,10 +149,70 @@ for size in 1g 4g; do
     [ "$expected" = "$actual" ] || { echo "bench: $size download has $actual bytes" >&2; exit 1; }
     rm -f "$work/dl/package-$size.bin"
 done
+
+# --- update answers -----------------------------------------------------------------------------
+
+# What the update check holds must not grow with the answer: a normal answer, a long one, and a
+# small compressed one that inflates to 1.2 GiB, sent compressed whatever the client asked for.
+# "printed" keeps what corvantis-bench said of each run (sizes kept, outcome).
+cat >"$work/www/answer-small.json" <<'EOF'
+[
+    {
+        "mac_installer_version": "2.4.1",
+        "mac_installer_file": "https://updates.example.com/corvantis/CorvantisInstaller-2.4.1.zip",
+        "mac_app_version": "5.2.0",
+        "mac_app_file": "https://updates.example.com/corvantis/Corvantis-5.2.0.zip",
+        "force_update_mac": false
+    }
+]
+EOF
+python3 -c 'import sys; line = b"<p>Not an answer, and a long one.</p>\n"
+sys.stdout.buffer.write((line * (50000000 // len(line) + 1))[:50000000])' >"$work/www/answer-50m.json"
+head -c 1228M /dev/zero | gzip -9 >"$work/www/answer-gzip.json.gz"
+: >"$work/printed"
+echo "== update answers ($runs runs each; https trusts the test authority of tests/certs)"
+for ((i = 0; i < runs; i++)); do
+    for answer in small 50m gzip; do
+        measure "answer-$answer-http" "$bench" answer "$base/answer-$answer.json"
+        echo "answer-$answer-http $(cat "$work/out.txt")" >>"$work/printed"
+        measure "answer-$answer-https" "$bench" answer "https://127.0.0.1:$tls_port/answer-$answer.json" \
+            "$repo/tests/certs/ca.pem"
+        echo "answer-$answer-https $(cat "$work/out.txt")" >>"$work/printed"
+    done
+done
+sort -u "$work/printed" | sed 's/^/   /'
+
 kill "$nginx_pid"
 wait "$nginx_pid" 2>/dev/null || true
 nginx_pid=""
 rm -f "$work/www/"*
+
+# --- AppleScript runner -------------------------------------------------------------------------
+
+# The runner keeps only the end of the script's error output: a stand-in first on PATH floods
+# both channels before its error line, another prints the error line alone.
+mkdir -p "$work/osascript-line" "$work/osascript-flood"
+cat >"$work/osascript-line/osascript" <<'EOF'
+#!/bin/sh
+echo '0:10: execution error: Flooded (-1)' >&2
+exit 1
+EOF
+cat >"$work/osascript-flood/osascript" <<'EOF'
+#!/bin/sh
+yes 'standard output of a flooding script' | head -c 200000000
+yes 'standard error of a flooding script' | head -c 200000000 >&2
+printf '\n0:10: execution error: Flooded (-1)\n' >&2
+exit 1
+EOF
+chmod 755 "$work/osascript-line/osascript" "$work/osascript-flood/osascript"
+echo "== AppleScript runner ($runs runs each)"
+for ((i = 0; i < runs; i++)); do
+    for kind in line flood; do
+        measure "osascript-$kind" env PATH="$work/osascript-$kind:$PATH" "$bench" osascript
+        echo "osascript-$kind $(cat "$work/out.txt")" >>"$work/printed"
+    done
+done
+grep '^osascript' "$work/printed" | sort -u | sed 's/^/   /'
 
 # --- extraction ---------------------------------------------------------------------------------
 
@@ -170,6 +247,7 @@ rm -f "$work/zip/Corvantis.pkg.ref"
 mv "$work/zip/Corvantis.pkg" "$work/zip/Corvantis.pkg.ref"
 
 echo "== extraction of the 512 MiB entry ($runs alternating runs each)"
+# shellcheck disable=SC2016 # expanded by compare's eval
 compare "$runs" 'rm -rf "$work/out"; mkdir -p "$work/out"; sync' \
     "unzip-corvantis=$bench unzip $work/zip/Corvantis.zip Corvantis.pkg $work/out" \
     "unzip-bsdtar=bsdtar -xf $work/zip/Corvantis.zip -C $work/out" \
@@ -182,7 +260,7 @@ cmp "$work/out/Corvantis.pkg" "$work/zip/Corvantis.pkg.ref" || { echo "bench: ex
 # --- report -------------------------------------------------------------------------------------
 
 python3 - "$work/results" "$repo/BENCHMARKS.md" "$runs" "$archive_size" <<'EOF'
-import platform, re, statistics, subprocess, sys
+import os, platform, re, statistics, subprocess, sys
 results, target, runs, archive_size = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
 walls, rss = {}, {}
 for line in open(results):
@@ -228,6 +306,39 @@ def goals():
                      "that loads nothing but Qt Core already holds about 7 MiB on this machine.")
     return lines
 
+# What corvantis-bench printed of each hostile input, by label: the distinct lines of all runs.
+said = {}
+for line in open(os.path.join(os.path.dirname(results), "printed")):
+    label, text = line.rstrip("\n").split(" ", 1)
+    texts = said.setdefault(label, [])
+    if text not in texts:
+        texts.append(text)
+margin = 4  # MiB above the small input's peak that still counts as no growth
+
+def memory_goals():
+    met = {True: "met", False: "missed"}
+    lines = []
+    for scheme, how in (("http", "over HTTP"), ("https", "over HTTPS")):
+        small = max(rss[f"answer-small-{scheme}"]) / 1024
+        long_peak = max(rss[f"answer-50m-{scheme}"]) / 1024
+        gzip_peak = max(rss[f"answer-gzip-{scheme}"]) / 1024
+        kept = max(int(n) for label in (f"answer-50m-{scheme}", f"answer-gzip-{scheme}")
+                   for text in said[label] for n in re.findall(r"kept (\d+) bytes", text))
+        grows = max(long_peak, gzip_peak) - small > margin
+        lines.append(f"Update answer {how}: peak RSS {long_peak:.1f} MiB for 50 MB and "
+                     f"{gzip_peak:.1f} MiB for the gzip body against {small:.1f} MiB for the "
+                     f"normal answer, {long_peak - small:+.1f} and {gzip_peak - small:+.1f} MiB "
+                     f"({met[not grows]}); at most {kept} bytes kept ({met[kept <= 1048577]}).")
+    line_peak = max(rss["osascript-line"]) / 1024
+    flood_peak = max(rss["osascript-flood"]) / 1024
+    last_read = all("errorNumber: -1, errorMessage: Flooded" in text
+                    for text in said["osascript-flood"])
+    lines.append(f"AppleScript runner: peak RSS {flood_peak:.1f} MiB with 400 MB of output against "
+                 f"{line_peak:.1f} MiB with the error line alone, {flood_peak - line_peak:+.1f} MiB "
+                 f"({met[flood_peak - line_peak <= margin]}); the last line was still read "
+                 f"({met[last_read]}).")
+    return lines
+
 cpu = "?"
 for line in open("/proc/cpuinfo"):
     if line.startswith("model name"):
@@ -257,12 +368,25 @@ lines = [
     row("Download 1 GiB over HTTP (loopback)", "curl -s -o", "download-1g-curl"),
     row("Download 4 GiB over HTTP (loopback)", "corvantis-bench download", "download-4g-corvantis"),
     row("Download 4 GiB over HTTP (loopback)", "curl -s -o", "download-4g-curl"),
+    row("Update answer: one offer, HTTP", "corvantis-bench answer", "answer-small-http"),
+    row("Update answer: 50 MB, HTTP", "corvantis-bench answer", "answer-50m-http"),
+    row("Update answer: gzip, 1.2 GiB inflated, HTTP", "corvantis-bench answer",
+        "answer-gzip-http"),
+    row("Update answer: one offer, HTTPS", "corvantis-bench answer", "answer-small-https"),
+    row("Update answer: 50 MB, HTTPS", "corvantis-bench answer", "answer-50m-https"),
+    row("Update answer: gzip, 1.2 GiB inflated, HTTPS", "corvantis-bench answer",
+        "answer-gzip-https"),
+    row("AppleScript runner: error line only", "corvantis-bench osascript", "osascript-line"),
+    row("AppleScript runner: 200 MB out, 200 MB err, error line", "corvantis-bench osascript",
+        "osascript-flood"),
     row("Extract a 512 MiB deflated entry", "corvantis-bench unzip", "unzip-corvantis"),
     row("Extract a 512 MiB deflated entry", "bsdtar -xf", "unzip-bsdtar"),
     row("Extract a 512 MiB deflated entry", "unzip -o -q", "unzip-infozip"),
     "",
     "Downloads: nginx on 127.0.0.1 serves sparse files (made with `truncate`) with sendfile; "
     "each tool writes a new file into the same temporary folder on the same disk. "
+    "nginx sends a length, so corvantis-bench reads directly; only a chunked plain-HTTP body goes "
+    "through the downloader's in-process SOCKS5 relay. "
     f"Extraction: one archive of {archive_size / 1048576:.0f} MiB made by Info-ZIP `zip -6` "
     "holding one 512 MiB entry, three quarters text-like lines and one quarter random bytes.",
     "",
@@ -273,9 +397,24 @@ lines = [
     "Extraction runs without an application object, so its baseline is the libs row; a "
     "download needs the event loop, so its baseline is the idle row.",
     "",
+    "Hostile inputs: the update check (memory mode bounded at 1 MiB, the answer read, and the log "
+    "record of an answer that is no offer) fetches from the same nginx a normal answer of one "
+    "offer, 50 MB of text, and about 1.2 MB of gzip that inflates to 1.2 GiB of zero bytes, "
+    "sent with `Content-Encoding: gzip` whatever the client asked for; over HTTP and over HTTPS "
+    "with the test certificates. The AppleScript "
+    "runner runs a stand-in `osascript` first on PATH that writes 200 MB to standard output and "
+    "200 MB to standard error before the error line \"0:10: execution error: Flooded (-1)\" "
+    "and exit status 1, against one that writes the error line alone. Goal for both: peak RSS "
+    f"no more than {margin} MiB above the small input's (memory does not grow with the input); "
+    "the update check keeps at most 1 MiB + 1 byte, and the runner still reads the last line.",
+    "",
     "Against the goals:",
     "",
-] + [f"- {line}" for line in goals()] + [
+] + [f"- {line}" for line in goals() + memory_goals()] + [
+    "",
+    "What corvantis-bench printed for the hostile inputs (the distinct lines of all runs):",
+    "",
+] + [f"- {label}: " + " / ".join(f"`{text}`" for text in texts) for label, texts in said.items()] + [
     "",
     "Reproduce with:",
     "",
