@@ -18,7 +18,7 @@ sh scripts/setup.sh
 build="${BUILD_DIR:-build-fuzz}"
 targets="fuzz_updateinfo fuzz_version fuzz_unzipper"
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCORVANTIS_BUILD_FUZZ=ON \
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCORVANTIS_BUILD_FUZZ=ON -DCORVANTIS_WERROR=ON \
     -DCORVANTIS_BUILD_TESTS=OFF -DCORVANTIS_BUILD_BENCH=OFF
 # shellcheck disable=SC2086
 cmake --build "$build" --parallel "$(nproc)" --target $targets

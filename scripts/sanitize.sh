@@ -9,4 +9,4 @@ LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0"
 export LSAN_OPTIONS
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 BUILD_DIR=build-sanitize sh scripts/test.sh -DCORVANTIS_SANITIZE=ON -DCORVANTIS_BUILD_BENCH=OFF \
-    -DCMAKE_BUILD_TYPE=Debug
+    -DCMAKE_BUILD_TYPE=Debug -DCORVANTIS_WERROR=ON

@@ -12,7 +12,7 @@ the demonstration: xvfb xdotool x11-apps imagemagick jwm
 fuzzing: clang libclang-rt-14-dev
 the benchmark: curl time nginx-light
 the macOS source check: libgnustep-base-dev libgnustep-gui-dev
-the script check: shellcheck
+the script and format checks: shellcheck clang-format
 "
 
 missing=""
