@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 TestEnvironment::TestEnvironment() : m_home(QDir::tempPath() + "/corvantis-test-XXXXXX")
@@ -41,4 +43,17 @@ bool runEventsUntil(const std::function<bool()>& done, int timeoutMs)
     if (!done())
         loop.exec();
     return done();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

@@ -24,6 +24,11 @@ private:
 
 void setInstallerIdentity();
 
+// The file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+// Writes the file anew, making missing parent folders.
+bool writeFile(const QString& path, const QByteArray& bytes);
+
 // Runs the event loop until done() holds or the time is up, and says whether it holds. Unlike
 // QTest::qWaitFor it never sleeps between turns, as the installer's own loop does not: a
 // download through the relay takes a dozen turns.

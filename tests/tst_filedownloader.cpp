@@ -64,18 +64,6 @@ QString qtErrorText(const QString& url, const QString& hint)
                                                     : "Qt's text lacks " + hint + ": " + text;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
 TestResponse generated(qint64 size, TestResponse::Framing framing = TestResponse::ContentLength,
                        int trickleBytes = 0)
 {
@@ -276,6 +264,7 @@ private slots:
         if (fileMode)
             QCOMPARE(run.filePath, directory + "/" + fileName);
         QVERIFY2(run.endsWith("finished"), qPrintable(run.describe()));
+        QVERIFY(!fileMode || QFile::exists(run.filePath));
         QVERIFY(run.body() == body);
         QCOMPARE(takeLog(), QStringList{downloadingLine(url)});
 

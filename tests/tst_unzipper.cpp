@@ -60,18 +60,6 @@ QByteArray sample(int size, quint32 seed)
     return data;
 }
 
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Broken symbolic links included.
 QStringList entriesOf(const QString& directory)
 {
