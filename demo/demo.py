@@ -412,15 +412,7 @@ class Demo:
         if NOT_SIGNED not in box_texts(read_text(os.path.join(self.logs,
                                                               "install_log-run3.txt"))):
             failures.append("the installer did not show the refusal box")
-        left = [name for name in os.listdir(self.app_data) if name != "install_log.txt"] \
-            if os.path.isdir(self.app_data) else []
-        if left:
-            failures.append("downloaded files were left behind: %s" % ", ".join(left))
-        for failure in failures:
-            say("    FAILED: %s" % failure)
-        if not failures:
-            say("    run OK: refused, 2.1.0 still installed")
-        return not failures
+        return self.conclude(failures, "run OK: refused, 2.1.0 still installed")
 
     def check_run(self, version, failures):
         receipt = read_text(os.path.join(self.state, "receipts", demopkg.IDENTIFIER))
@@ -432,6 +424,10 @@ class Demo:
             say("    product: Corvantis %s started" % version)
         else:
             failures.append("Corvantis %s was not started" % version)
+        return self.conclude(failures, "run OK")
+
+    def conclude(self, failures, success):
+        """Counts leftover downloads as failures, reports all, says whether there were none."""
         left = [name for name in os.listdir(self.app_data) if name != "install_log.txt"] \
             if os.path.isdir(self.app_data) else []
         if left:
@@ -439,7 +435,7 @@ class Demo:
         for failure in failures:
             say("    FAILED: %s" % failure)
         if not failures:
-            say("    run OK")
+            say("    " + success)
         return not failures
 
     # --- the whole demonstration ---------------------------------------------------------
