@@ -1,3 +1,4 @@
+#include "fakeplatform.h"
 #include "packagesignature.h"
 #include "testenvironment.h"
 
@@ -11,26 +12,10 @@ const char* const kDistribution =
 const QByteArrayList kOurChain = {"Developer ID Installer: Halvery Ltd (H4LV3RY001)",
                                   "Developer ID Certification Authority", "Apple Root CA"};
 
-// The package tool's verdict on a package signed with the given chain, leaf first.
 QByteArray verdict(const QByteArray& status, const QByteArrayList& chain = kOurChain,
                    const QByteArray& package = "Corvantis-3.2.0.pkg")
 {
-    QByteArray text = "Package \"" + package + "\":\n   Status: " + status + "\n";
-    if (chain.isEmpty())
-        return text;
-    text += "   Notarization: trusted by the Apple notary service\n"
-            "   Signed with a trusted timestamp on: 2024-05-02 10:11:12 +0000\n"
-            "   Certificate Chain:\n";
-    for (int i = 0; i < chain.size(); ++i) {
-        text += "    " + QByteArray::number(i + 1) + ". " + chain[i] + "\n";
-        text += "       Expires: 2027-02-01 22:12:15 +0000\n"
-                "       SHA256 Fingerprint:\n"
-                "           5E 0A 9C 31 D7 42 B8 66 0F 1D 93 AE 27 C4 58 E2 7B 10 6D F9 84 3A\n"
-                "           C2 55 19 E0 4B 8D 76 A3 F1 2E 09 BC\n";
-        if (i + 1 < chain.size())
-            text += "       " + QByteArray(72, '-') + "\n";
-    }
-    return text + "\n";
+    return signatureVerdict(status, chain, package);
 }
 
 QByteArrayList ourChainWithLeaf(const QByteArray& leaf)

@@ -747,10 +747,9 @@ private slots:
         QTest::addColumn<bool>("accepted");
 
         const auto verdict = [](const QByteArray& status, const QByteArray& certificate) {
-            return "Package \"Corvantis-2.0.0.pkg\":\n   Status: " + status +
-                   "\n   Certificate Chain:\n    1. " + certificate +
-                   "\n       Expires: 2030-01-01 00:00:00 +0000\n    2. Developer ID "
-                   "Certification Authority\n    3. Apple Root CA\n";
+            return signatureVerdict(
+                status, {certificate, "Developer ID Certification Authority", "Apple Root CA"},
+                "Corvantis-2.0.0.pkg");
         };
         const QByteArray distribution =
             "signed by a developer certificate issued by Apple for distribution";
