@@ -13,6 +13,7 @@
 #include "buildconfig.h"
 #include "corvantis.h"
 #include "filedownloader.h"
+#include "installdecision.h"
 #include "logging.h"
 #include "messageboxcss.h"
 #include "packagesignature.h"
@@ -28,43 +29,6 @@ QString dataDirectory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DataLocation);
 }
-
-// The text between single quotes in a shell command: a quote closes, is escaped and reopens.
-QString shellQuoted(QString path)
-{
-    return path.replace('\'', QLatin1String("'\\''"));
-}
-
-// A do shell script command; the shell command is escaped for the AppleScript string literal.
-QString doShellScript(QString command)
-{
-    command.replace('\\', QLatin1String("\\\\")).replace('"', QLatin1String("\\\""));
-    return "do shell script \"" + command + "\"";
-}
-
-// Text from outside (the server, the network, the archive, the system installer) goes into a
-// box shortened: a megabyte of it took seconds to lay out and ran off the screen.
-QString shortened(const QString& text)
-{
-    constexpr int kMaxCharacters = 300;
-    constexpr int kMaxLines = 8;
-    int end = qMin(text.size(), kMaxCharacters);
-    for (int line = 0, at = -1; line < kMaxLines; ++line) {
-        at = text.indexOf('\n', at + 1);
-        if (at < 0 || at >= end)
-            break;
-        if (line == kMaxLines - 1)
-            end = at;
-    }
-    if (end == text.size())
-        return text;
-    if (end > 0 && text.at(end - 1).isHighSurrogate())
-        --end;
-    return text.left(end) + QChar(0x2026);
-}
-
-// AppleScript's number for "User canceled.", as when the password prompt is dismissed.
-constexpr int kUserCanceled = -128;
 
 } // namespace
 
@@ -176,36 +140,20 @@ void InstallerWindow::on_updateInfoDownloaded()
     qDebug() << "Installed Corvantis version: " << installedVersion
              << ", the most recent version on the server: " << latestVersion;
 
-    updateMode = false;
-    if (installed != 0) {
-        if (installed == latest) {
-            MessageBoxCSS::warning(this, Corvantis::kMessageTitle,
-                                   QString("This version of Corvantis (v%1) is installed already.")
-                                       .arg(shortened(installedVersion)),
-                                   true, QMessageBox::Close, "CLOSE");
-            close();
-            return;
-        }
-        if (installed > latest) {
-            MessageBoxCSS::warning(this, Corvantis::kMessageTitle,
-                                   QString("A newer version of Corvantis (v%1) is installed "
-                                           "already.\n\nPlease uninstall it first and then launch "
-                                           "this installer again.")
-                                       .arg(shortened(installedVersion)),
-                                   true, QMessageBox::Close, "CLOSE");
-            close();
-            return;
-        }
-        const int answer =
-            ask(QString("An older version of Corvantis (v%1) is installed already.\n\nReplace it "
-                        "with version %2?")
-                    .arg(shortened(installedVersion), shortened(latestVersion)));
-        if (answer == QMessageBox::No) {
-            close();
-            return;
-        }
-        updateMode = true;
+    const InstallDecision decision = installDecision(installed, latest);
+    const QString text = decisionText(decision, installedVersion, latestVersion);
+    if (decision == InstallDecision::AlreadyInstalled ||
+        decision == InstallDecision::NewerInstalled) {
+        MessageBoxCSS::warning(this, Corvantis::kMessageTitle, text, true, QMessageBox::Close,
+                               "CLOSE");
+        close();
+        return;
     }
+    if (decision == InstallDecision::AskToReplace && ask(text) == QMessageBox::No) {
+        close();
+        return;
+    }
+    updateMode = decision == InstallDecision::AskToReplace;
 
     auto* downloader = new FileDownloader(this);
     downloader->setReservedFileNames({Corvantis::kLogFileName});
@@ -325,15 +273,12 @@ void InstallerWindow::on_downloadFinished()
 
 bool InstallerWindow::install(QString packagePath, QString volume, QString& error)
 {
-    return runScript(doShellScript("/usr/sbin/installer -pkg '" + shellQuoted(packagePath) +
-                                   "' -target '" + shellQuoted(volume) + "'") +
-                         " with administrator privileges",
-                     error);
+    return runScript(installScript(packagePath, volume), error);
 }
 
 bool InstallerWindow::launchInstaller(QString packagePath, QString& error)
 {
-    return runScript(doShellScript("/usr/bin/open '-W' '" + shellQuoted(packagePath) + "'"), error);
+    return runScript(launchScript(packagePath), error);
 }
 
 // Whoever controls the update answer chooses the package; with a team built in, only a package
@@ -356,14 +301,5 @@ bool InstallerWindow::isSignedPackage(const QString& packagePath)
 bool InstallerWindow::runScript(const QString& source, QString& error)
 {
     qDebug() << "About to launch the script: '" << source.toUtf8().constData() << "'";
-    const ScriptOutcome outcome = platform->runAppleScript(source);
-    if (outcome.succeeded)
-        return true;
-    if (outcome.errorNumber && *outcome.errorNumber == kUserCanceled)
-        error = "The administrator password is required to do this.";
-    if (!error.isEmpty())
-        return false;
-    if (outcome.errorMessage)
-        error = *outcome.errorMessage;
-    return false;
+    return scriptSucceeded(platform->runAppleScript(source), error);
 }
