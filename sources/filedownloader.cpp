@@ -224,6 +224,16 @@ void FileDownloader::failWrite()
 
 void FileDownloader::deliverOversized()
 {
+    // An error page too long to read is still the server's error, worded as Qt words it.
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400) {
+        const QString error =
+            QString("Error transferring %1 - server replied: %2")
+                .arg(reply->url().toString(),
+                     reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+        stopTransfer();
+        emit errorOccurred(error);
+        return;
+    }
     *target = reply->read(sizeLimit + 1);
     stopTransfer();
     emit finished();
