@@ -19,5 +19,5 @@ case "$output" in
 /*) ;;
 *) output=$(pwd)/$output ;;
 esac
-QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=${SCALE:-1} "$build/tests/formshot" "$output" "$progress"
+QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=${SCALE:-1} "$build/formshot" "$output" "$progress"
 echo "$output"
