@@ -21,7 +21,6 @@ public:
     // plays the system's installer.
     std::function<void(const QString& source)> onScript;
 
-    QStringList queriedVolumes;
     QStringList queriedIdentifiers;
     QStringList scripts;
     QStringList checkedPackages;
@@ -31,7 +30,6 @@ public:
     QString packageReceipt(const QString& packageIdentifier, const QString& mountPoint) override
     {
         queriedIdentifiers << packageIdentifier;
-        queriedVolumes << mountPoint;
         return receipts.value(mountPoint);
     }
 
@@ -55,19 +53,10 @@ inline QByteArray signatureVerdict(const QByteArray& status, const QByteArrayLis
                                    const QByteArray& package)
 {
     QByteArray text = "Package \"" + package + "\":\n   Status: " + status + "\n";
-    if (chain.isEmpty())
-        return text;
-    text += "   Notarization: trusted by the Apple notary service\n"
-            "   Signed with a trusted timestamp on: 2024-05-02 10:11:12 +0000\n"
-            "   Certificate Chain:\n";
-    for (int i = 0; i < chain.size(); ++i) {
-        text += "    " + QByteArray::number(i + 1) + ". " + chain[i] + "\n";
-        text += "       Expires: 2027-02-01 22:12:15 +0000\n"
-                "       SHA256 Fingerprint:\n"
-                "           5E 0A 9C 31 D7 42 B8 66 0F 1D 93 AE 27 C4 58 E2 7B 10 6D F9 84 3A\n"
-                "           C2 55 19 E0 4B 8D 76 A3 F1 2E 09 BC\n";
-        if (i + 1 < chain.size())
-            text += "       " + QByteArray(72, '-') + "\n";
-    }
+    if (!chain.isEmpty())
+        text += "   Certificate Chain:\n";
+    for (int i = 0; i < chain.size(); ++i)
+        text += "    " + QByteArray::number(i + 1) + ". " + chain[i] +
+                "\n       Expires: 2027-02-01 22:12:15 +0000\n       " + QByteArray(72, '-') + "\n";
     return text + "\n";
 }

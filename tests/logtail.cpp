@@ -1,5 +1,7 @@
 #include "logtail.h"
 
+#include "corvantis.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -11,7 +13,8 @@ LogTail::LogTail() : m_start(QFileInfo(logPath()).size())
 
 QString LogTail::logPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/install_log.txt";
+    return QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/" +
+           Corvantis::kLogFileName;
 }
 
 QStringList LogTail::messages() const

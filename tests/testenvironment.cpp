@@ -1,5 +1,7 @@
 #include "testenvironment.h"
 
+#include "corvantis.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -25,9 +27,9 @@ QString TestEnvironment::dataDirectory()
 
 void setInstallerIdentity()
 {
-    QCoreApplication::setApplicationName("Corvantis Installer");
-    QCoreApplication::setOrganizationName("Halvery");
-    QCoreApplication::setOrganizationDomain("halvery.com");
+    QCoreApplication::setApplicationName(Corvantis::kApplicationName);
+    QCoreApplication::setOrganizationName(Corvantis::kOrganizationName);
+    QCoreApplication::setOrganizationDomain(Corvantis::kOrganizationDomain);
 }
 
 bool runEventsUntil(const std::function<bool()>& done, int timeoutMs)
