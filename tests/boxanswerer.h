@@ -1,15 +1,15 @@
 #pragma once
 
-#include <QList>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QObject>
 #include <QStringList>
 
 #include <functional>
+#include <tuple>
 
-// Answers message boxes as they open, in order, and records what each one showed. An answer is
-// a click on the button with a given caption or a key sent to the box's focused widget; a box
-// for which no answer is left is dismissed with Escape and counted as unexpected.
+// Answers message boxes as they open, in order, and records what each showed: a click on a caption
+// or a key to the focused widget; a box left unanswered is escaped and counted as unexpected.
 class BoxAnswerer : public QObject
 {
     Q_OBJECT
@@ -17,36 +17,24 @@ class BoxAnswerer : public QObject
 public:
     struct Box
     {
-        QString title;
-        QString text;
+        QString title, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QStringList captions;    // in the box's button order
-        QStringList objectNames; // likewise
+        QStringList captions, objectNames; // in the box's button order
         QString defaultCaption;
         Qt::WindowModality modality = Qt::NonModal;
     };
 
-    BoxAnswerer();
-    ~BoxAnswerer() override;
+    BoxAnswerer() { qApp->installEventFilter(this); }
 
     void click(const QString& caption, std::function<void()> before = {});
     void press(int key, std::function<void()> before = {});
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     QList<Box> boxes;
     int unexpected = 0;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    struct Answer
-    {
-        QString caption;
-        int key = 0;
-        std::function<void()> before;
-    };
-
-    void answer(QMessageBox* box);
-
+    // A caption to click, or else a key to press, and what to do first.
+    using Answer = std::tuple<QString, int, std::function<void()>>;
     QList<Answer> m_answers;
 };
