@@ -57,7 +57,7 @@ private slots:
                                     "1.0.0.0 1000000000",
                                     "0.1.0.0.0 3567587",
                                     "1.0.0.0.0.0.0 -1486618624",
-                                    "0.0.0.0.0.0.0.1 0"}) {
+                                    "1.0.0.0.0.0.0.0 0"}) {
             const QList<QByteArray> parts = QByteArray(version).split(' ');
             row("version", parts[0], parts[1]);
         }
