@@ -1,10 +1,10 @@
 #include "standins.h"
 
-#include <QDir>
-#include <QFile>
+// Set while a StandIns lives: by it, or by the test (STANDIN_ERROR, OSASCRIPT_FAIL: see standins/).
+static const char* const kVariables[] = {"STANDIN_RECORD", "STANDIN_OUTPUT",   "STANDIN_STATUS",
+                                         "STANDIN_ERROR",  "OSASCRIPT_RECORD", "OSASCRIPT_FAIL"};
 
-StandIns::StandIns()
-    : m_bin(QDir::tempPath() + "/corvantis-standins-XXXXXX"), m_oldPath(qgetenv("PATH"))
+StandIns::StandIns() : m_bin(QDir::tempPath() + "/corvantis-standins-XXXXXX")
 {
     const QString standIns = QStringLiteral(CORVANTIS_TESTS_DIR "/standins/");
     QFile::link(standIns + "osascript", m_bin.filePath("osascript"));
@@ -13,51 +13,26 @@ StandIns::StandIns()
     qputenv("PATH", (m_bin.path() + ":/usr/bin:/bin").toUtf8());
     qputenv("STANDIN_RECORD", m_bin.filePath("arguments").toUtf8());
     qputenv("OSASCRIPT_RECORD", m_bin.filePath("script").toUtf8());
-    qunsetenv("STANDIN_OUTPUT");
-    qunsetenv("STANDIN_STATUS");
-    qunsetenv("OSASCRIPT_FAIL");
 }
 
 StandIns::~StandIns()
 {
     qputenv("PATH", m_oldPath);
-    for (const char* name : {"STANDIN_RECORD", "OSASCRIPT_RECORD", "STANDIN_OUTPUT",
-                             "STANDIN_STATUS", "OSASCRIPT_FAIL"})
+    for (const char* name : kVariables)
         qunsetenv(name);
 }
 
 void StandIns::setOutput(const QByteArray& output)
 {
-    QFile file(m_bin.filePath("output"));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(output);
-    qputenv("STANDIN_OUTPUT", file.fileName().toUtf8());
-}
-
-void StandIns::setStatus(int status)
-{
-    qputenv("STANDIN_STATUS", QByteArray::number(status));
+    writeFile(m_bin.filePath("output"), output);
+    qputenv("STANDIN_OUTPUT", m_bin.filePath("output").toUtf8());
 }
 
 QStringList StandIns::recordedArguments() const
 {
-    QFile file(m_bin.filePath("arguments"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
     QStringList arguments;
-    for (const QByteArray& field : file.readAll().split('\0'))
+    for (const QByteArray& field : readFile(m_bin.filePath("arguments")).split('\0'))
         arguments << QString::fromUtf8(field);
     arguments.removeLast(); // after the last terminator
     return arguments;
-}
-
-QString StandIns::recordedScript() const
-{
-    QFile file(m_bin.filePath("script"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-void StandIns::remove(const QString& name)
-{
-    QFile::remove(m_bin.filePath(name));
 }

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
+#include "testenvironment.h"
 
-// A folder of stand-ins for the macOS programs, put first on PATH for the life of the object:
+// A folder of stand-ins for the macOS programs, first on PATH for the life of the object:
 // "pkgutil", "installer" and "open" record their arguments; "osascript" runs
 // `do shell script` commands with /bin/sh, the installer and opener being the ones here.
 class StandIns
@@ -17,15 +14,15 @@ public:
     QString path() const { return m_bin.path(); }
     // What the recording stand-ins print and exit with.
     void setOutput(const QByteArray& output);
-    void setStatus(int status);
+    void setStatus(int status) { qputenv("STANDIN_STATUS", QByteArray::number(status)); }
     // The arguments of the last call of a recording stand-in.
     QStringList recordedArguments() const;
-    // The last script source that "osascript" received.
-    QString recordedScript() const;
+    // The last script that "osascript" received.
+    QString recordedScript() const { return readFile(m_bin.filePath("script")); }
     // Removes one stand-in, so that the program is missing.
-    void remove(const QString& name);
+    void remove(const QString& name) { QFile::remove(m_bin.filePath(name)); }
 
 private:
     QTemporaryDir m_bin;
-    QByteArray m_oldPath;
+    QByteArray m_oldPath = qgetenv("PATH");
 };

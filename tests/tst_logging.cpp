@@ -1,166 +1,76 @@
+#include "logging.h"
 #include "testenvironment.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QtTest>
-
-namespace {
+#include <QtTest> // with all of QtCore
 
 // Qt::TextDate, e.g. "Sun Dec 6 21:00:00 2026".
-const QString kDate =
-    QStringLiteral("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]?\\d \\d\\d:\\d\\d:\\d\\d \\d{4}");
-
-struct Run
-{
-    int exitCode = -1;
-    QProcess::ExitStatus exitStatus = QProcess::NormalExit;
-    QByteArray out;
-    QByteArray err;
-};
-
-} // namespace
+const QString kDate = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]?\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
 
 class TestLogging : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_dataHome;
-
-    QString logPath() const
-    {
-        return m_dataHome.path() + "/Halvery/Corvantis Installer/install_log.txt";
-    }
-
-    Run runClient(const QStringList& actions, const QString& dataHome = QString())
-    {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", dataHome.isEmpty() ? m_dataHome.path() : dataHome);
-        process.setProcessEnvironment(env);
-        process.start(LOGCLIENT_PATH, QStringList{"Online Installer", "install_log.txt"} + actions);
-        Run run;
-        if (!process.waitForFinished(60000))
-            return run;
-        run.exitCode = process.exitCode();
-        run.exitStatus = process.exitStatus();
-        run.out = process.readAllStandardOutput();
-        run.err = process.readAllStandardError();
-        return run;
-    }
-
-    QByteArray readLog() const
-    {
-        QFile file(logPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    // The header with the date-time of the run replaced by a pattern.
-    static QString headerPattern()
-    {
-        return QStringLiteral("\n\n \"Online Installer\"  starts at  \"(%1)\" \n ").arg(kDate);
-    }
-
-    static QString record(const QString& text)
-    {
-        return QStringLiteral("(%1):%2\n").arg(kDate, QRegularExpression::escape(text));
-    }
-
 private slots:
-    void fileHoldsHeaderAndRecordsByteForByte()
+    // The log can be opened once per process: log() runs this in a child process for each row.
+    void child()
     {
-        const Run run = runClient({"debug:first", "info:second", "warning:third", "critical:fourth",
-                                   "debug:", "debug:two\nlines"});
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.err, QByteArray()); // nothing falls back to standard error
-
-        const QString log = QString::fromLocal8Bit(readLog());
-        const QRegularExpression whole(QStringLiteral("\\A%1%2%3%4%5%6%7\\z")
-                                           .arg(headerPattern(), record("first"), record("second"),
-                                                record("third"), record("fourth"), record(""),
-                                                record("two\nlines")));
-        const QRegularExpressionMatch match = whole.match(log);
-        QVERIFY2(match.hasMatch(), qPrintable(log));
-
-        const QDateTime started = QDateTime::fromString(match.captured(1), Qt::TextDate);
-        QVERIFY(started.isValid());
-        QVERIFY(qAbs(started.secsTo(QDateTime::currentDateTime())) < 120);
-    }
-
-    void fatalMessageIsOnDiskBeforeTheProcessDies()
-    {
-        const Run run = runClient({"debug:before", "fatal:last words"});
-        QCOMPARE(run.exitStatus, QProcess::CrashExit);
-        const QRegularExpression tail(
-            QStringLiteral("%1%2\\z").arg(record("before"), record("last words")));
-        QVERIFY2(tail.match(QString::fromLocal8Bit(readLog())).hasMatch(), readLog().constData());
-    }
-
-    void secondInitChangesNothing()
-    {
-        const Run run = runClient({"debug:one", "init:Other Label:other_log.txt", "debug:two"});
-        QCOMPARE(run.exitCode, 0);
-        const QString log = QString::fromLocal8Bit(readLog());
-        QVERIFY2(
-            QRegularExpression(
-                QStringLiteral("\\A%1%2%3\\z").arg(headerPattern(), record("one"), record("two")))
-                .match(log)
-                .hasMatch(),
-            qPrintable(log));
-        QVERIFY(!QFile::exists(QFileInfo(logPath()).path() + "/other_log.txt"));
-    }
-
-    void secondRunReplacesTheFile()
-    {
-        QCOMPARE(runClient({"debug:from the first run"}).exitCode, 0);
-        QCOMPARE(runClient({"debug:from the second run"}).exitCode, 0);
-        const QString log = QString::fromLocal8Bit(readLog());
-        QVERIFY2(
-            QRegularExpression(
-                QStringLiteral("\\A%1%2\\z").arg(headerPattern(), record("from the second run")))
-                .match(log)
-                .hasMatch(),
-            qPrintable(log));
-    }
-
-    void recordsFromSeveralThreadsStayWhole()
-    {
-        QCOMPARE(runClient({"threads:4:500"}).exitCode, 0);
-        QStringList lines = QString::fromLocal8Bit(readLog()).split('\n');
-        QVERIFY(lines.size() > 4);
-        lines[3].remove(0, 1); // the blank the header leaves before the first record
-        const QRegularExpression line(QStringLiteral("\\A%1:thread \\d record \\d+\\z").arg(kDate));
-        int records = 0;
-        for (const QString& text : lines.mid(3, lines.size() - 4)) {
-            QVERIFY2(line.match(text).hasMatch(), qPrintable(text));
-            ++records;
+        if (qEnvironmentVariableIsEmpty("LOG_ACTIONS"))
+            QSKIP("runs in a child process of log()");
+        qputenv("XDG_DATA_HOME", qgetenv("LOG_HOME"));
+        init_logger("Online Installer", "install_log.txt");
+        init_logger("Other", "other.txt"); // changes nothing
+        const QStringList types = {"debug", "warning", "critical", "fatal", "info"}; // QtMsgType
+        for (const QString& action : qEnvironmentVariable("LOG_ACTIONS").split('|')) {
+            const QString kind = action.section(':', 0, 0), text = action.section(':', 1);
+            if (kind == "threads")
+                for (int t = 0; t < 4; ++t)
+                    QThreadPool::globalInstance()->start([] {
+                        for (int i = 0; i < 2000; ++i)
+                            qDebug("record %d", i);
+                    });
+            else
+                qt_message_output(QtMsgType(types.indexOf(kind)), {}, text);
         }
-        QCOMPARE(records, 2000);
+        QThreadPool::globalInstance()->waitForDone();
     }
 
-    void unopenableLogFallsBackToStandardError()
+    // The rows share one data folder: each run shows too that it replaces the file before it.
+    void log_data()
     {
-        // The data directory cannot be made when its parent is a plain file.
-        QTemporaryDir dir;
-        const QString blocker = dir.path() + "/plain-file";
-        QFile file(blocker);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-
-        const Run run = runClient({"debug:still here", "warning:and here"}, blocker);
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, QByteArray("logclient done\n"));
-        const QRegularExpression whole(
-            QStringLiteral("\\A%1%2%3\\z")
-                .arg(headerPattern(), record("still here"), record("and here")));
-        QVERIFY2(whole.match(QString::fromLocal8Bit(run.err)).hasMatch(), run.err.constData());
+        QTest::addColumn<QString>("actions");
+        QTest::addColumn<bool>("unopenable"); // the data folder cannot be made
+        QTest::newRow("kinds") << "debug:a|info:b|warning:c|critical:d|debug:|debug:e\nf" << false;
+        QTest::newRow("fatal message on disk before the end") << "debug:before|fatal:last" << false;
+        QTest::newRow("several threads") << "threads" << false;
+        QTest::newRow("unopenable log falls back to standard error") << "debug:a|warning:b" << true;
     }
 
-    void init() { QFile::remove(logPath()); }
+    void log()
+    {
+        QFETCH(QString, actions);
+        QFETCH(bool, unopenable);
+        qputenv("LOG_ACTIONS", actions.toUtf8());
+        qputenv("LOG_HOME", unopenable ? "/dev/null" : qgetenv("XDG_DATA_HOME"));
+        qputenv("TMPDIR", qgetenv("HOME")); // what a crashing child leaves goes too
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"-nocrashhandler", "child"});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus() == QProcess::NormalExit, !actions.contains("fatal:"));
+
+        // Each message is one record, in order, and nothing else is written.
+        QString expected = "\\A\n\n \"Online Installer\"  starts at  \"" + kDate + "\" \n ";
+        for (const QString& action : actions.split('|'))
+            if (action == "threads")
+                expected += "(" + kDate + ":record \\d+\n)+";
+            else
+                expected += kDate + ':' + QRegularExpression::escape(action.section(':', 1)) + '\n';
+        const QByteArray errors = child.readAllStandardError();
+        QCOMPARE(unopenable ? "" : errors, QByteArray()); // the records go to one place only
+        const QString text =
+            unopenable ? errors : readFile(TestEnvironment::dataDirectory() + "/install_log.txt");
+        QVERIFY2(QRegularExpression(expected + "\\z").match(text).hasMatch(), qPrintable(text));
+        QCOMPARE(text.count(":record "), actions == "threads" ? 8000 : 0);
+    }
 };
 
 CORVANTIS_TEST_MAIN(TestLogging)

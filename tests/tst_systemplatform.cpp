@@ -1,171 +1,76 @@
 #include "standins.h"
 #include "systemplatform.h"
-#include "testenvironment.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QtTest>
+static QString describe(const ScriptOutcome& o)
+{
+    const QString number = o.errorNumber ? QString::number(*o.errorNumber) : "no number";
+    return o.succeeded ? "succeeded" : number + ": " + o.errorMessage.value_or("no message");
+}
 
 class TestSystemPlatform : public QObject
 {
     Q_OBJECT
+    Platform& m_system = SystemPlatform::instance();
 
 private slots:
-    void receiptQueryPassesTheMountPointAsOneArgument_data()
-    {
-        QTest::addColumn<QString>("mountPoint");
-        QTest::newRow("start-up volume") << "/";
-        QTest::newRow("blanks") << "/Volumes/Macintosh HD 2";
-        QTest::newRow("shell syntax")
-            << "/Volumes/a 'b' \"c\" $(touch MARK) `touch MARK`; touch MARK";
-        QTest::newRow("backslash and line feed") << "/Volumes/a\\b\nc";
-    }
-
-    void receiptQueryPassesTheMountPointAsOneArgument()
-    {
-        QFETCH(QString, mountPoint);
-        StandIns standIns;
-        standIns.setOutput("package-id: com.halvery.pkg.Corvantis\nversion: 2.1.0\nvolume: /\n");
-
-        const QString receipt = SystemPlatform::instance().packageReceipt(
-            "com.halvery.pkg.Corvantis", mountPoint.replace("MARK", standIns.path() + "/ran"));
-
-        QCOMPARE(receipt,
-                 QString("package-id: com.halvery.pkg.Corvantis\nversion: 2.1.0\nvolume: /\n"));
-        QCOMPARE(
-            standIns.recordedArguments(),
-            QStringList({"--pkg-info", "com.halvery.pkg.Corvantis", "--volume=" + mountPoint}));
-        QVERIFY(!QFile::exists(standIns.path() + "/ran"));
-    }
-
-    void receiptQueryReadsStandardOutputOnly()
+    void packageQueries()
     {
         StandIns standIns;
-        standIns.setOutput("version: 1.0\n");
-        standIns.setStatus(1); // the exit status is not looked at
-        QCOMPARE(SystemPlatform::instance().packageReceipt("id", "/"), QString("version: 1.0\n"));
-    }
-
-    void receiptThatIsNotUtf8CountsAsNone()
-    {
-        StandIns standIns;
-        standIns.setOutput("version: 1.\xff\n");
-        QCOMPARE(SystemPlatform::instance().packageReceipt("id", "/"), QString());
-    }
-
-    void missingReceiptToolGivesNoReceipt()
-    {
-        StandIns standIns;
-        standIns.remove("pkgutil");
-        QCOMPARE(SystemPlatform::instance().packageReceipt("id", "/"), QString());
+        standIns.setOutput("ok\n");
+        standIns.setStatus(1);
+        qputenv("STANDIN_ERROR", "warning\n"); // not part of a receipt, part of a verdict
+        const QString path = "/V/a 'b' \"c\" $(exit 1) `exit 1`; exit 1\\\n"; // passed on whole
+        QCOMPARE(m_system.packageReceipt("id", path), QString("ok\n"));
+        QCOMPARE(standIns.recordedArguments().join('|'), "--pkg-info|id|--volume=" + path);
+        const ToolOutput verdict = m_system.packageSignature(path);
+        QCOMPARE(standIns.recordedArguments(), QStringList({"--check-signature", path}));
+        QVERIFY(verdict.finished && verdict.exitCode == 1 && verdict.output == "ok\nwarning\n");
+        standIns.setOutput(QByteArray(200 * 1024, '\xff')); // a flood, not UTF-8
+        QCOMPARE(m_system.packageSignature(path).output, QByteArray(64 * 1024, '\xff'));
+        QCOMPARE(m_system.packageReceipt("id", path), QString());
     }
 
     void volumesLeaveOutPseudoFileSystems()
     {
-        const QStringList volumes = SystemPlatform::instance().mountedVolumes();
-        QVERIFY2(volumes.contains("/"), qPrintable(volumes.join(", ")));
-        for (const QString& volume : volumes) {
-            QVERIFY2(QFileInfo(volume).isDir(), qPrintable(volume));
-            for (const QString pseudo : {"/proc", "/sys", "/dev/pts"})
-                QVERIFY2(volume != pseudo && !volume.startsWith(pseudo + "/"), qPrintable(volume));
-        }
+        const QStringList volumes = m_system.mountedVolumes();
+        const QStringList pseudo = volumes.filter(QRegularExpression("^/(proc|sys|dev/pts)(/|$)"));
+        QVERIFY2(volumes.contains("/") && pseudo.isEmpty(), qPrintable(volumes.join(", ")));
     }
 
-    void scriptOutcome_data()
+    void appleScript_data()
     {
-        QTest::addColumn<QByteArray>("standardError");
-        QTest::addColumn<bool>("hasNumber");
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("message");
-
-        QTest::newRow("cancelled") << QByteArray("0:57: execution error: User canceled. (-128)\n")
-                                   << true << -128 << "User canceled.";
-        QTest::newRow("localised message with parentheses")
-            << QByteArray("12:90: execution error: Le programme (installer) a échoué. (1)\n")
-            << true << 1 << "Le programme (installer) a échoué.";
-        QTest::newRow("prefixed, after other lines")
-            << QByteArray("warning: something\nosascript: 0:10: execution error: Denied (-60005)\n")
-            << true << -60005 << "Denied";
-        QTest::newRow("no number")
-            << QByteArray("0:10: execution error: Broken\n") << false << 0 << "Broken";
-        QTest::newRow("nothing said") << QByteArray() << false << 0 << QString();
-        // Only the end of the output is kept, and the error is in its last line.
-        QTest::newRow("after 100 KB of other lines")
-            << QByteArray("warning: noise\n").repeated(7000) +
-                   "0:10: execution error: Denied (-5)\n"
-            << true << -5 << "Denied";
+        // A script for osascript to run, or else what it says when it fails by itself.
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("outcome");
+        const auto row = [](const char* name, const QString& input, const QString& outcome) {
+            QTest::newRow(name) << input << outcome;
+        };
+        row("last parentheses", "w\nosascript: 0:9: execution error: Ni (a). (1)", "1: Ni (a).");
+        row("no number, no marker", "0:9: syntax error: End.", "no number: syntax error: End.");
+        row("nothing said", " ", "no number: no message");
+        row("flood", QString("x\n").repeated(40000) + "0:9: execution error: N (-5)", "-5: N");
+        row("success", "do shell script \"true\" with administrator privileges", "succeeded");
+        row("the shell command fails", "do shell script \"echo no >&2; exit 3\"", "3: no");
     }
 
-    void scriptOutcome()
+    void appleScript()
     {
-        QFETCH(QByteArray, standardError);
-        QFETCH(bool, hasNumber);
-        QFETCH(int, number);
-        QFETCH(QString, message);
+        QFETCH(QString, input);
+        QFETCH(QString, outcome);
         StandIns standIns;
-        qputenv("OSASCRIPT_FAIL", standardError);
-
-        const ScriptOutcome outcome = SystemPlatform::instance().runAppleScript("return 1");
-        QVERIFY(!outcome.succeeded);
-        QCOMPARE(standIns.recordedScript(), QString("return 1"));
-        QCOMPARE(bool(outcome.errorNumber), hasNumber);
-        if (hasNumber)
-            QCOMPARE(*outcome.errorNumber, number);
-        QCOMPARE(bool(outcome.errorMessage), !message.isEmpty());
-        if (outcome.errorMessage)
-            QCOMPARE(*outcome.errorMessage, message);
+        qputenv("OSASCRIPT_FAIL", input.startsWith("do shell script") ? "" : input.toUtf8());
+        QCOMPARE(describe(m_system.runAppleScript(input)), outcome);
+        QCOMPARE(standIns.recordedScript(), input);
     }
 
-    void scriptRunsTheShellCommand()
+    void missingToolsGiveNothing()
     {
         StandIns standIns;
-        const ScriptOutcome outcome = SystemPlatform::instance().runAppleScript(
-            "do shell script \"/usr/sbin/installer -pkg 'a b.pkg' -target '/'\" with "
-            "administrator privileges");
-        QVERIFY2(outcome.succeeded, qPrintable(outcome.errorMessage.value_or(QString())));
-        QCOMPARE(standIns.recordedArguments(), QStringList({"-pkg", "a b.pkg", "-target", "/"}));
-    }
-
-    void failingShellCommandGivesItsStatusAndMessage()
-    {
-        StandIns standIns;
-        const ScriptOutcome outcome = SystemPlatform::instance().runAppleScript(
-            "do shell script \"echo no way >&2; exit 3\"");
-        QVERIFY(!outcome.succeeded);
-        QCOMPARE(outcome.errorNumber.value_or(0), 3);
-        QCOMPARE(outcome.errorMessage.value_or(QString()), QString("no way"));
-    }
-
-    void signatureQueryGivesTheToolsVerdict()
-    {
-        StandIns standIns;
-        const QByteArray verdict = "Package \"a b.pkg\":\n   Status: no signature\n";
-        standIns.setOutput(verdict);
-        standIns.setStatus(1);
-        ToolOutput result = SystemPlatform::instance().packageSignature("/tmp/a b.pkg");
-        QVERIFY(result.finished);
-        QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.output, verdict);
-        QCOMPARE(standIns.recordedArguments(), QStringList({"--check-signature", "/tmp/a b.pkg"}));
-
-        // What is kept of a flood is its start, bounded.
-        standIns.setOutput(verdict + QByteArray(200 * 1024, 'x'));
-        result = SystemPlatform::instance().packageSignature("/tmp/a b.pkg");
-        QCOMPARE(result.output, (verdict + QByteArray(200 * 1024, 'x')).left(64 * 1024));
-
         standIns.remove("pkgutil");
-        QVERIFY(!SystemPlatform::instance().packageSignature("/tmp/a b.pkg").finished);
-    }
-
-    void missingAppleScriptIsAFailure()
-    {
-        StandIns standIns;
         standIns.remove("osascript");
-        const ScriptOutcome outcome = SystemPlatform::instance().runAppleScript("return 1");
-        QVERIFY(!outcome.succeeded);
-        QVERIFY(!outcome.errorNumber);
-        QCOMPARE(outcome.errorMessage.value_or(QString()),
-                 QString("AppleScript is not available on this system."));
+        QVERIFY(!m_system.packageSignature("").finished && m_system.packageReceipt("", "") == "");
+        QCOMPARE(describe(m_system.runAppleScript("")),
+                 "no number: AppleScript is not available on this system.");
     }
 };
 
