@@ -1,4 +1,5 @@
 #include "boxanswerer.h"
+#include "testenvironment.h"
 
 #include <QAbstractButton>
 #include <QPointer>
@@ -23,7 +24,7 @@ bool BoxAnswerer::eventFilter(QObject* watched, QEvent* event)
         return false;
     // In the box's own event loop, once active as under a window manager, which focuses a button.
     QTimer::singleShot(0, this, [this, box] {
-        std::ignore = QTest::qWaitFor([&] { return !box || box->isActiveWindow(); }, 1000);
+        runEventsUntil([&] { return !box || box->isActiveWindow(); }, 1000);
         if (!box || !box->isVisible())
             return;
         const auto [caption, key, before] = m_answers.isEmpty() ? Answer() : m_answers.takeFirst();

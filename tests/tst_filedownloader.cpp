@@ -36,7 +36,7 @@ struct Run // one download to its end, set up as the installer's are; file mode 
         QObject::connect(&downloader, &FileDownloader::errorOccurred,
                          [this](const QString& error) { ends += error; });
         downloader.setSizeLimit(kMiB);
-        downloader.setReservedFileNames({"install_log.txt"});
+        downloader.setReservedFileNames({Corvantis::kLogFileName});
         started = directory.isEmpty() ? downloader.download(url, &target, error)
                                       : downloader.download(url, directory, filePath, error);
         runEventsUntil([this] { return !started || !ends.isEmpty(); }, 20000);

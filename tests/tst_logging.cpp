@@ -1,4 +1,6 @@
+#include "corvantis.h"
 #include "logging.h"
+#include "logtail.h"
 #include "testenvironment.h"
 
 #include <QtTest> // with all of QtCore
@@ -17,7 +19,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("LOG_ACTIONS"))
             QSKIP("runs in a child process of log()");
         qputenv("XDG_DATA_HOME", qgetenv("LOG_HOME"));
-        init_logger("Online Installer", "install_log.txt");
+        init_logger(Corvantis::kLogLabel, Corvantis::kLogFileName);
         init_logger("Other", "other.txt"); // changes nothing
         const QStringList types = {"debug", "warning", "critical", "fatal", "info"}; // QtMsgType
         for (const QString& action : qEnvironmentVariable("LOG_ACTIONS").split('|')) {
@@ -66,8 +68,7 @@ private slots:
                 expected += kDate + ':' + QRegularExpression::escape(action.section(':', 1)) + '\n';
         const QByteArray errors = child.readAllStandardError();
         QCOMPARE(unopenable ? "" : errors, QByteArray()); // the records go to one place only
-        const QString text =
-            unopenable ? errors : readFile(TestEnvironment::dataDirectory() + "/install_log.txt");
+        const QString text = unopenable ? errors : readFile(LogTail::logPath());
         QVERIFY2(QRegularExpression(expected + "\\z").match(text).hasMatch(), qPrintable(text));
         QCOMPARE(text.count(":record "), actions == "threads" ? 8000 : 0);
     }

@@ -297,7 +297,7 @@ private slots:
             package.closeAfter = 100000;
         }
         if (failure == "address names the log")
-            name = "install_log.txt";
+            name = Corvantis::kLogFileName;
         if (failure == "archive unreadable, kept")
             package.body = "not an archive";
         if (failure == "package not in the archive")
