@@ -7,6 +7,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+const QString LogTail::kDatePattern =
+    "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]?\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
+
 LogTail::LogTail() : m_start(QFileInfo(logPath()).size())
 {
 }
@@ -26,9 +29,8 @@ QStringList LogTail::messages() const
 
     // A record starts with a Qt::TextDate time stamp and ":" at the start of a line (the first
     // one may follow the header's blank).
-    static const QRegularExpression stamp(
-        "^ ?[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]?\\d \\d\\d:\\d\\d:\\d\\d \\d{4}:",
-        QRegularExpression::MultilineOption);
+    static const QRegularExpression stamp("^ ?" + kDatePattern + ":",
+                                          QRegularExpression::MultilineOption);
     QStringList messages;
     QRegularExpressionMatchIterator it = stamp.globalMatch(text);
     int messageStart = -1;

@@ -10,6 +10,8 @@ public:
     LogTail();
 
     static QString logPath();
+    // A time stamp as the log writes it (Qt::TextDate), e.g. "Sun Dec 6 21:00:00 2026".
+    static const QString kDatePattern;
     QStringList messages() const;
 
 private:

@@ -5,9 +5,6 @@
 
 #include <QtTest> // with all of QtCore
 
-// Qt::TextDate, e.g. "Sun Dec 6 21:00:00 2026".
-const QString kDate = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]?\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
-
 class TestLogging : public QObject
 {
     Q_OBJECT
@@ -60,12 +57,14 @@ private slots:
         QCOMPARE(child.exitStatus() == QProcess::NormalExit, !actions.contains("fatal:"));
 
         // Each message is one record, in order, and nothing else is written.
-        QString expected = "\\A\n\n \"Online Installer\"  starts at  \"" + kDate + "\" \n ";
+        QString expected =
+            "\\A\n\n \"Online Installer\"  starts at  \"" + LogTail::kDatePattern + "\" \n ";
         for (const QString& action : actions.split('|'))
             if (action == "threads")
-                expected += "(" + kDate + ":record \\d+\n)+";
+                expected += "(" + LogTail::kDatePattern + ":record \\d+\n)+";
             else
-                expected += kDate + ':' + QRegularExpression::escape(action.section(':', 1)) + '\n';
+                expected += LogTail::kDatePattern + ':' +
+                            QRegularExpression::escape(action.section(':', 1)) + '\n';
         const QByteArray errors = child.readAllStandardError();
         QCOMPARE(unopenable ? "" : errors, QByteArray()); // the records go to one place only
         const QString text = unopenable ? errors : readFile(LogTail::logPath());
