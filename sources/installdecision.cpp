@@ -20,6 +20,14 @@ constexpr int kUserCanceled = -128;
 
 } // namespace
 
+int progressValue(qulonglong received, qulonglong total, int current)
+{
+    if (total == 0)
+        return current;
+    const int thousandths = int(quint32(received * 1000 / total));
+    return thousandths > 29 ? thousandths : 30;
+}
+
 InstallDecision installDecision(int installed, int latest)
 {
     if (installed == 0)

@@ -28,6 +28,10 @@ QString launchScript(const QString& packagePath);
 // outcome names no cause.
 bool scriptSucceeded(const ScriptOutcome& outcome, QString& error);
 
+// The progress bar's value, in thousandths, after a report of the download's progress; at least
+// 30 once the total is known, so that a started download shows; the current value until then.
+int progressValue(qulonglong received, qulonglong total, int current);
+
 // Text from outside (the server, the network, the archive, the system installer) as it goes into
 // a box: at most 300 characters and 8 lines, ended by an ellipsis when cut.
 QString shortened(const QString& text);

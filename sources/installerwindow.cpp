@@ -107,10 +107,7 @@ void InstallerWindow::on_errorOccurred(QString error)
 
 void InstallerWindow::on_progress(qulonglong bytesReceived, qulonglong bytesTotal)
 {
-    if (bytesTotal == 0)
-        return;
-    const int thousandths = int(quint32(bytesReceived * 1000 / bytesTotal));
-    ui->progressBar->setValue(thousandths > 29 ? thousandths : 30);
+    ui->progressBar->setValue(progressValue(bytesReceived, bytesTotal, ui->progressBar->value()));
 }
 
 void InstallerWindow::on_buttonCancel_clicked()
