@@ -10,15 +10,22 @@ class QThread;
 // What the server answers on one path. Every answer ends with the server closing the connection.
 struct TestResponse
 {
-    int status = 200;
-    QByteArray reason;      // empty: the usual phrase of the status
-    QByteArray body;        // served as is
-    QByteArray headers;     // more header lines, each ending in "\r\n"; may replace Content-Length
-    bool chunked = false;   // else the length is announced
-    qint64 closeAfter = -1; // >= 0: drop the connection after that many body bytes
-    // > 0 both: send trickleBytes of the body every trickleIntervalMs instead of all at once.
-    int trickleBytes = 0;
-    int trickleIntervalMs = 0;
+    // closeAfter >= 0: drop the connection after that many body bytes; trickleBytes and
+    // trickleIntervalMs > 0: send that many bytes of the body per interval instead of all at once.
+    TestResponse(int status = 200, const QByteArray& body = {}, const QByteArray& headers = {},
+                 bool chunked = false, qint64 closeAfter = -1, int trickleBytes = 0,
+                 int trickleIntervalMs = 0)
+        : status(status), body(body), headers(headers), chunked(chunked), closeAfter(closeAfter),
+          trickleBytes(trickleBytes), trickleIntervalMs(trickleIntervalMs)
+    {
+    }
+
+    int status;         // 0: the request is read and never answered
+    QByteArray body;    // served as is
+    QByteArray headers; // more header lines, each ending in "\r\n"; may replace Content-Length
+    bool chunked;       // else the length is announced
+    qint64 closeAfter;
+    int trickleBytes, trickleIntervalMs;
 };
 
 // An HTTP/1.1 (or HTTPS) server on 127.0.0.1 for tests. It runs in a thread of its own, so a
@@ -36,17 +43,12 @@ public:
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
-    bool listen(); // 127.0.0.1, a free port
-    // Stops listening and drops every open connection; the port is then refused.
-    void close();
+    bool listen();           // 127.0.0.1, a free port
     QString baseUrl() const; // "http://127.0.0.1:<port>" or "https://..."
     QString url(const QString& path) const { return baseUrl() + path; }
 
     QString route(const QString& path, const TestResponse& response); // gives url(path)
-    // Reads requests for the path and never answers them.
-    void hang(const QString& path);
-
-    int requestCount(const QString& path) const;
+    void hang(const QString& path) { route(path, TestResponse{0}); }
     QStringList requestedPaths() const; // raw request targets, in arrival order
 
 private:

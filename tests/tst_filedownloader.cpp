@@ -17,7 +17,7 @@ constexpr int kMiB = 1024 * 1024;
 TestResponse answer(const QByteArray& body, int status = 200, const QByteArray& headers = {},
                     int trickleBytes = 0, bool chunked = false, qint64 closeAfter = -1)
 {
-    return TestResponse{status, {}, body, headers, chunked, closeAfter, trickleBytes, 40};
+    return TestResponse{status, body, headers, chunked, closeAfter, trickleBytes, 40};
 }
 
 struct Case

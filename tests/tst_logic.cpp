@@ -1,17 +1,13 @@
 // The installer's plain logic, table by table: version numbers, receipt values, the update
-// answer, the install decision, the scripts for the system installer and signature verdicts.
+// answer, the install decision, the progress bar, the scripts for the system installer and
+// signature verdicts.
 
-#include "corvantis.h"
 #include "fakeplatform.h"
 #include "installdecision.h"
-#include "installerwindow.h"
-#include "logtail.h"
 #include "packagesignature.h"
 #include "receipt.h"
 #include "standins.h"
 #include "systemplatform.h"
-#include "testenvironment.h"
-#include "testserver.h"
 #include "updateinfo.h"
 #include "versionnumber.h"
 
@@ -27,7 +23,8 @@ class TestLogic : public QObject
 private slots:
     // Functions from text to text: a version's integer, a receipt's "version" value, an update
     // answer's chosen file (or the failure's log text), the log's copy of an answer, a box's
-    // shortened text, and the decision (with its box text) against an offered 2.0.0.
+    // shortened text, the decision (with its box text) against an offered 2.0.0, and the progress
+    // bar's value after a report of "received total" at 7.
     void texts_data()
     {
         QTest::addColumn<QString>("function");
@@ -119,6 +116,12 @@ private slots:
             QByteArray("l\n").repeated(7) + "l" + cut);
         row("shortened", QByteArray(299, 'x') + "\xF0\x9F\x98\x80", QByteArray(299, 'x') + cut);
 
+        row("progress", "29999 1000000", "30");
+        row("progress", "500000 1000000", "500");
+        row("progress", "1000000 1000000", "1000");
+        row("progress", "500 0", "7"); // no total known yet
+        row("progress", "5368709120 6442450944", "833");
+
         const QByteArray newer = "newer: A newer version of Corvantis (v%1) is installed already."
                                  "\n\nPlease uninstall it first and then launch this installer "
                                  "again.";
@@ -151,6 +154,10 @@ private slots:
                 info.valid ? info.latestInstaller.file.toUtf8() : QByteArray(info.failureLogText);
         } else if (function == "logged") {
             result = answerForLog(input);
+        } else if (function == "progress") {
+            const QStringList numbers = text.split(' ');
+            result = QByteArray::number(
+                progressValue(numbers[0].toULongLong(), numbers[1].toULongLong(), 7));
         } else if (function == "shortened") {
             result = shortened(text).toUtf8();
         } else {
@@ -271,58 +278,6 @@ private slots:
         QFETCH(QString, team);
         QFETCH(bool, accepted);
         QCOMPARE(isSignedByTeam(result, team), accepted);
-    }
-
-    // The installed version: the highest confirmed one, by integer, the later of equals.
-    void installedProduct_data()
-    {
-        QTest::addColumn<QStringList>("versions"); // in scan order; "-" has no product
-        QTest::addColumn<int>("winner");           // -1: none
-        QTest::newRow("1.10.0 above 1.2.0") << QStringList({"1.10.0", "1.2.0"}) << 0;
-        QTest::newRow("equal integers") << QStringList({"1.1000", "2.0"}) << 1;
-        QTest::newRow("unconfirmed newer") << QStringList({"1.0", "-9.0"}) << 0;
-        QTest::newRow("only unconfirmed") << QStringList({"-9.0"}) << -1;
-    }
-
-    void installedProduct()
-    {
-        QFETCH(QStringList, versions);
-        QFETCH(int, winner);
-        TestServer server; // never answers the update check, so the window stays idle
-        QVERIFY(server.listen());
-        server.hang(Corvantis::kUpdatePath);
-        FakePlatform platform;
-        InstallerWindow window(nullptr, &platform, server.baseUrl());
-        QTemporaryDir volumes;
-        QStringList paths;
-        QStringList expectedLog;
-        for (int i = 0; i < versions.size(); ++i) {
-            const QString mountPoint = QString("/Volumes/V%1").arg(i);
-            const bool confirmed = !versions[i].startsWith('-');
-            const QString version = versions[i].mid(confirmed ? 0 : 1);
-            paths << volumes.filePath(mountPoint.mid(9)) + "/";
-            const QString executable = paths.last() + Corvantis::kProductExecutable;
-            if (confirmed)
-                QVERIFY(writeFile(executable, ""));
-            platform.volumes << mountPoint;
-            // The receipt's volume line lacks the final "/".
-            platform.receipts[mountPoint] =
-                "version: " + version + "\nvolume: " + paths.last().chopped(1);
-            expectedLog << "Scanning volume  " + mountPoint
-                        << "Found Corvantis version  \"" + version + "\"  at  \"" + paths.last() +
-                               "\""
-                        << (confirmed ? "And found  \"" + executable + "\""
-                                      : "But didn't found Corvantis itself");
-        }
-        LogTail log;
-        QString volume;
-        QString version = "caller's";
-        window.getInstalledInfo(volume, version);
-        QCOMPARE(volume, winner < 0 ? QString("/") : paths[winner]);
-        QCOMPARE(version, winner < 0 ? QString("caller's") : versions[winner]);
-        QCOMPARE(platform.queriedIdentifiers,
-                 QVector<QString>(versions.size(), Corvantis::kPackageIdentifier).toList());
-        QCOMPARE(log.messages(), expectedLog);
     }
 };
 

@@ -56,12 +56,9 @@ private:
 
     void offerPackage(const QString& name, const TestResponse& package)
     {
-        TestResponse check;
-        check.body = QString(R"([{"mac_installer_version": "2.0.0", "mac_installer_file": "%1",
-                                  "mac_app_version": "2.0.0", "mac_app_file": "x"}])")
-                         .arg(m_server->url("/files/" + name))
-                         .toUtf8();
-        m_server->route(kUpdatePath, check);
+        const QString check = R"([{"mac_installer_version": "2.0.0", "mac_installer_file": "%1",
+                                   "mac_app_version": "2.0.0", "mac_app_file": "x"}])";
+        m_server->route(kUpdatePath, {200, check.arg(m_server->url("/files/" + name)).toUtf8()});
         m_server->route("/files/" + name, package);
     }
 
@@ -133,40 +130,36 @@ private slots:
     void successfulRuns_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("installed"); // empty: nothing installed
-        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QString>("installed"); // empty: nothing installed; else a signed update
+        QTest::addColumn<QString>("answers");   // to the boxes, in order
         QTest::addColumn<bool>("productAppears");
-        QTest::addColumn<bool>("signatureChecked");
-        QTest::newRow("new from .pkg, launched") << "Corvantis-2.0.0.pkg"
-                                                 << "" << QStringList({"YES"}) << true << false;
-        QTest::newRow("new from .ZIP, not launched") << "Corvantis-2.0.0.ZIP"
-                                                     << "" << QStringList({"NO"}) << true << false;
-        QTest::newRow("signed update, not launched")
-            << "Corvantis-2.0.0.zip"
-            << "1.0.0" << QStringList({"YES", "Escape"}) << true << true;
-        QTest::newRow("product not found afterwards") << "Corvantis-2.0.0.pkg"
-                                                      << "" << QStringList() << false << false;
+        const auto row = [](const char* tag, const char* name, const char* installed,
+                            const char* answers, bool appears) {
+            QTest::newRow(tag) << QString(name) << QString(installed) << QString(answers)
+                               << appears;
+        };
+        row("new from .pkg, launched", "Corvantis-2.0.0.pkg", "", "YES", true);
+        row("new from .ZIP, not launched", "Corvantis-2.0.0.ZIP", "", "NO", true);
+        row("signed update, not launched", "Corvantis-2.0.0.zip", "1.0.0", "YES Escape", true);
+        row("product not found afterwards", "Corvantis-2.0.0.pkg", "", "", false);
     }
 
     void successfulRuns()
     {
         QFETCH(QString, name);
         QFETCH(QString, installed);
-        QFETCH(QStringList, answers);
+        QFETCH(QString, answers);
         QFETCH(bool, productAppears);
-        QFETCH(bool, signatureChecked);
-        TestResponse package;
-        package.body = name.endsWith(".pkg") ? m_package : m_zip;
-        offerPackage(name, package);
-        if (!installed.isEmpty())
+        offerPackage(name, {200, name.endsWith(".pkg") ? m_package : m_zip});
+        const bool update = !installed.isEmpty();
+        if (update) {
             installProduct(installed);
-        if (signatureChecked) {
             m_team = kTeam;
             m_platform.signature.output = signatureVerdict(
                 "signed by a developer certificate issued by Apple for distribution",
                 {"Developer ID Installer: Halvery Ltd (H4LV3RY001)"}, "C.pkg");
         }
-        for (const QString& text : answers)
+        for (const QString& text : answers.split(' ', Qt::SkipEmptyParts))
             text == "Escape" ? m_boxes->press(Qt::Key_Escape) : m_boxes->click(text);
         const QString pkg = data() + "/Corvantis-2.0.0.pkg";
         QByteArray seen;
@@ -183,41 +176,39 @@ private slots:
         QCOMPARE(m_server->requestedPaths(), QStringList({kUpdatePath, "/files/" + name}));
         QVERIFY(seen == m_package);
         QCOMPARE(bar, 1000);
-        const QString script = installed.isEmpty()
-                                   ? "do shell script \"/usr/bin/open '-W' '" + pkg + "'\""
-                                   : "do shell script \"/usr/sbin/installer -pkg '" + pkg +
-                                         "' -target '" + volume() +
-                                         "'\" with administrator privileges";
+        const QString script = update ? "do shell script \"/usr/sbin/installer -pkg '" + pkg +
+                                            "' -target '" + volume() +
+                                            "'\" with administrator privileges"
+                                      : "do shell script \"/usr/bin/open '-W' '" + pkg + "'\"";
         QCOMPARE(m_platform.scripts, QStringList({script}));
-        const QStringList records = log.messages();
-        QVERIFY(records.contains("Installed Corvantis version:  \"" + installed +
-                                 "\" , the most recent version on the server:  \"2.0.0\""));
-        QVERIFY(records.contains(installed.isEmpty() ? "A new installation, launch  \"" + pkg + "\""
-                                                     : "Update at  \"" + pkg + "\""));
-        QVERIFY(records.contains("About to launch the script: ' " + script + " '"));
-        QCOMPARE(m_platform.checkedPackages, signatureChecked ? QStringList({pkg}) : QStringList());
-        if (signatureChecked)
-            QVERIFY(records.contains("Signature check of  " + pkg + " : signed by  " + kTeam +
-                                     " , the tool said:\n " + m_platform.signature.output));
+        QCOMPARE(m_platform.checkedPackages, update ? QStringList({pkg}) : QStringList());
+        QStringList records = {"Installed Corvantis version:  \"" + installed +
+                               "\" , the most recent version on the server:  \"2.0.0\""};
+        if (update)
+            records << "Signature check of  " + pkg + " : signed by  " + kTeam +
+                           " , the tool said:\n " + m_platform.signature.output
+                    << "Update at  \"" + pkg + "\"";
+        else
+            records << "A new installation, launch  \"" + pkg + "\"";
+        records << "About to launch the script: ' " + script + " '";
+        QCOMPARE(log.messages().filter(QRegularExpression("^(Inst|A new|About|Sig|Update)")),
+                 records);
 
         QStringList boxes;
-        if (!installed.isEmpty())
+        if (update)
             boxes << "An older version of Corvantis (v1.0.0) is installed already.\n\nReplace it "
                      "with version 2.0.0?";
         if (productAppears)
             boxes << kLaunchQuestion;
         QCOMPARE(boxTexts(), boxes);
-        if (productAppears) {
-            QCOMPARE(m_boxes->boxes.last().objectNames, QStringList({"NO", "LOAD"}));
-            QCOMPARE(m_boxes->boxes.last().defaultCaption, QString("NO"));
-        }
+        for (const BoxAnswerer::Box& box : qAsConst(m_boxes->boxes)) // NO, the default, is filled
+            QVERIFY(box.objectNames == QStringList({"NO", "LOAD"}) && box.defaultCaption == "NO");
         QCOMPARE(dataFiles(), QStringList());
-        if (answers.value(0) == "YES" && installed.isEmpty()) {
-            QVERIFY(runEventsUntil([this] { return QFile::exists(mark()); }, 10000));
-        } else {
+        const bool launched = answers == "YES";
+        if (!launched)
             QTest::qWait(300); // a started product would have left its mark by now
-            QVERIFY(!QFile::exists(mark()));
-        }
+        QCOMPARE(runEventsUntil([this] { return QFile::exists(mark()); }, 10000 * launched),
+                 launched);
     }
 
     // The window's own refusals: the decision's box, then the end, without a download.
@@ -225,24 +216,22 @@ private slots:
     {
         QTest::addColumn<QString>("installed");
         QTest::addColumn<QString>("answer");
-        QTest::newRow("same version") << "2.0.0"
-                                      << "CLOSE";
-        QTest::newRow("older version, NO") << "1.0.0"
-                                           << "NO";
+        QTest::newRow("same version") << QString("2.0.0") << QString("CLOSE");
+        QTest::newRow("older version, NO") << QString("1.0.0") << QString("NO");
     }
 
     void refusals()
     {
         QFETCH(QString, installed);
         QFETCH(QString, answer);
-        offerPackage("Corvantis-2.0.0.pkg", TestResponse());
+        offerPackage("Corvantis-2.0.0.pkg", {});
         installProduct(installed);
         m_boxes->click(answer);
         QVERIFY(runToTheEnd());
         QCOMPARE(m_boxes->boxes.size(), 1);
-        QVERIFY(m_boxes->boxes[0].text.contains("(v" + installed + ") is installed already."));
-        QCOMPARE(m_boxes->boxes[0].icon, QMessageBox::Warning);
-        QCOMPARE(m_boxes->boxes[0].modality, Qt::WindowModal);
+        const BoxAnswerer::Box box = m_boxes->boxes[0];
+        QVERIFY(box.text.contains("(v" + installed + ") is installed already."));
+        QVERIFY(box.icon == QMessageBox::Warning && box.modality == Qt::WindowModal);
         QCOMPARE(m_server->requestedPaths(), QStringList({kUpdatePath}));
     }
 
@@ -251,23 +240,25 @@ private slots:
     {
         QTest::addColumn<QString>("text"); // "%1": the server's address
         QTest::addColumn<QStringList>("left");
+        QTest::addColumn<QString>("name"); // of the package offered
         const QString failed = "Failed to download the installer package.\n\n";
-        const auto row = [](const char* tag, const QString& text, const QStringList& left = {}) {
-            QTest::newRow(tag) << text << left;
+        const QString occurred =
+            "Failed to download the installer package. The following error occurred:\n\n";
+        const auto row = [](const char* tag, const QString& text, const QStringList& left = {},
+                            const QString& name = "Corvantis-2.0.0.zip") {
+            QTest::newRow(tag) << text << left << name;
         };
-        row("update check fails",
-            "Failed to download the installer package. The following error occurred:\n\nError "
-            "transferring %1/wp-json/v2/check-update - server replied: Internal Server Error");
+        row("update check fails", occurred + "Error transferring %1/wp-json/v2/check-update - "
+                                             "server replied: Internal Server Error");
         row("answer past the bound",
             "Unexpected server response.\nPlease contact support@halvery.com.");
         row("address names the log",
-            failed + "The address %1/files/install_log.txt names a file of the installer's own.");
-        row("download cut",
-            "Failed to download the installer package. The following error occurred:\n\nConnection "
-            "closed",
-            {"Corvantis-2.0.0.pkg"});
+            failed + "The address %1/files/install_log.txt names a file of the installer's own.",
+            {}, Corvantis::kLogFileName);
+        row("download cut", occurred + "Connection closed", {"Corvantis-2.0.0.pkg"},
+            "Corvantis-2.0.0.pkg");
         row("archive unreadable, kept", failed + "Error code 1.", {"Corvantis-2.0.0.zip"});
-        row("package not in the archive", failed + "Error code 3 (-100).");
+        row("package not in the archive", failed + "Error code 3 (-100).", {}, "Other.zip");
         row("not signed by the team",
             "The downloaded package is not signed by Halvery, so it was not installed.\n\n"
             "Please contact support@halvery.com.");
@@ -283,31 +274,20 @@ private slots:
     void failures()
     {
         const QString failure = QTest::currentDataTag();
-        const bool ranInstaller = failure == "update cancelled" ||
-                                  failure == "installation fails" ||
-                                  failure == "package cannot be removed";
+        const bool ranInstaller =
+            QStringList({"update cancelled", "installation fails", "package cannot be removed"})
+                .contains(failure);
         QFETCH(QString, text);
         QFETCH(QStringList, left);
-        QString name = "Corvantis-2.0.0.zip";
-        TestResponse package;
-        package.body = m_zip;
-        if (failure == "download cut") {
-            name = "Corvantis-2.0.0.pkg";
-            package.body = m_package;
-            package.closeAfter = 100000;
-        }
-        if (failure == "address names the log")
-            name = Corvantis::kLogFileName;
+        QFETCH(QString, name);
+        TestResponse package{200, name.endsWith(".pkg") ? m_package : m_zip};
+        package.closeAfter = failure == "download cut" ? 100000 : -1;
         if (failure == "archive unreadable, kept")
             package.body = "not an archive";
-        if (failure == "package not in the archive")
-            name = "Other.zip";
         offerPackage(name, package);
-        TestResponse check;
-        check.status = failure == "update check fails" ? 500 : 200;
-        check.body = QByteArray(8 << 20, 'a');
         if (failure == "update check fails" || failure == "answer past the bound")
-            m_server->route(kUpdatePath, check);
+            m_server->route(kUpdatePath, {failure == "answer past the bound" ? 200 : 500,
+                                          QByteArray(8 << 20, 'a')});
         if (failure == "not signed by the team") {
             m_team = kTeam;
             m_platform.signature = ToolOutput{true, 1, "Status: no signature"};
@@ -342,13 +322,57 @@ private slots:
                 "\n[... the answer has more than 1048576 bytes; the first 65536 are logged]"));
     }
 
+    // The installed version: the highest confirmed one, by integer, the later of equals.
+    void installedProduct_data()
+    {
+        QTest::addColumn<QStringList>("versions"); // in scan order; "-" has no product
+        QTest::addColumn<int>("winner");           // -1: none
+        QTest::newRow("1.10.0 above 1.2.0") << QStringList({"1.10.0", "1.2.0"}) << 0;
+        QTest::newRow("equal integers") << QStringList({"1.1000", "2.0"}) << 1;
+        QTest::newRow("unconfirmed newer") << QStringList({"1.0", "-9.0"}) << 0;
+        QTest::newRow("only unconfirmed") << QStringList({"-9.0"}) << -1;
+    }
+
+    void installedProduct()
+    {
+        QFETCH(QStringList, versions);
+        QFETCH(int, winner);
+        m_server->hang(kUpdatePath); // the window stays idle
+        startWindow();
+        QStringList paths;
+        QStringList expectedLog;
+        for (int i = 0; i < versions.size(); ++i) {
+            const QString mountPoint = QString("/Volumes/V%1").arg(i);
+            const bool confirmed = !versions[i].startsWith('-');
+            const QString version = versions[i].mid(confirmed ? 0 : 1);
+            paths << m_work.filePath(QTest::currentDataTag() + mountPoint + "/");
+            const QString executable = paths.last() + Corvantis::kProductExecutable;
+            if (confirmed)
+                QVERIFY(writeFile(executable, ""));
+            m_platform.volumes << mountPoint;
+            // The receipt's volume line lacks the final "/".
+            m_platform.receipts[mountPoint] =
+                "version: " + version + "\nvolume: " + paths.last().chopped(1);
+            expectedLog << "Scanning volume  " + mountPoint
+                        << "Found Corvantis version  \"" + version + "\"  at  \"" + paths.last() +
+                               "\""
+                        << (confirmed ? "And found  \"" + executable + "\""
+                                      : "But didn't found Corvantis itself");
+        }
+        LogTail log;
+        QString volume;
+        QString version = "caller's";
+        m_window->getInstalledInfo(volume, version);
+        QCOMPARE(volume, winner < 0 ? QString("/") : paths[winner]);
+        QCOMPARE(version, winner < 0 ? QString("caller's") : versions[winner]);
+        QCOMPARE(m_platform.queriedIdentifiers,
+                 QVector<QString>(versions.size(), Corvantis::kPackageIdentifier).toList());
+        QCOMPARE(log.messages(), expectedLog);
+    }
+
     void cancelRemovesAPartialPackage()
     {
-        TestResponse slow;
-        slow.body = m_package;
-        slow.trickleBytes = 1000;
-        slow.trickleIntervalMs = 20;
-        offerPackage("slow.pkg", slow);
+        offerPackage("slow.pkg", {200, m_package, {}, false, -1, 1000, 20});
         startWindow();
         const QString partial = data() + "/slow.pkg";
         auto* bar = m_window->findChild<QProgressBar*>("progressBar");
@@ -358,29 +382,6 @@ private slots:
         QVERIFY(!m_window->isVisible());
         QVERIFY(!QFile::exists(partial));
         QVERIFY(m_platform.scripts.isEmpty());
-    }
-
-    void progressBar_data()
-    {
-        QTest::addColumn<qulonglong>("received");
-        QTest::addColumn<qulonglong>("total");
-        QTest::addColumn<int>("shown");
-        QTest::newRow("first byte") << 1ull << 1000000ull << 30;
-        QTest::newRow("half") << 500000ull << 1000000ull << 500;
-        QTest::newRow("no total") << 500ull << 0ull << 0;
-        QTest::newRow("beyond 4 GiB") << (5ull << 30) << (6ull << 30) << 833;
-    }
-
-    void progressBar()
-    {
-        QFETCH(qulonglong, received);
-        QFETCH(qulonglong, total);
-        QFETCH(int, shown);
-        m_server->hang(kUpdatePath);
-        startWindow();
-        QVERIFY(QMetaObject::invokeMethod(m_window.get(), "on_progress",
-                                          Q_ARG(qulonglong, received), Q_ARG(qulonglong, total)));
-        QCOMPARE(m_window->findChild<QProgressBar*>("progressBar")->value(), shown);
     }
 };
 
