@@ -7,16 +7,6 @@
 #include <QTest>
 #include <QTimer>
 
-void BoxAnswerer::click(const QString& caption, std::function<void()> before)
-{
-    m_answers.append({caption, 0, std::move(before)});
-}
-
-void BoxAnswerer::press(int key, std::function<void()> before)
-{
-    m_answers.append({QString(), key, std::move(before)});
-}
-
 bool BoxAnswerer::eventFilter(QObject* watched, QEvent* event)
 {
     QPointer<QMessageBox> box = qobject_cast<QMessageBox*>(watched);

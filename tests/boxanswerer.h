@@ -26,8 +26,11 @@ public:
 
     BoxAnswerer() { qApp->installEventFilter(this); }
 
-    void click(const QString& caption, std::function<void()> before = {});
-    void press(int key, std::function<void()> before = {});
+    void click(const QString& caption, std::function<void()> before = {})
+    {
+        m_answers.append({caption, 0, std::move(before)});
+    }
+    void press(int key, std::function<void()> before = {}) { m_answers.append({{}, key, before}); }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     QList<Box> boxes;

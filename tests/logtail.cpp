@@ -1,11 +1,11 @@
 #include "logtail.h"
 
 #include "corvantis.h"
+#include "testenvironment.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QStandardPaths>
 
 const QString LogTail::kDatePattern =
     "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]?\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
@@ -16,8 +16,7 @@ LogTail::LogTail() : m_start(QFileInfo(logPath()).size())
 
 QString LogTail::logPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DataLocation) + "/" +
-           Corvantis::kLogFileName;
+    return dataDirectory() + "/" + Corvantis::kLogFileName;
 }
 
 QStringList LogTail::messages() const
@@ -25,22 +24,13 @@ QStringList LogTail::messages() const
     QFile file(logPath());
     if (!file.open(QIODevice::ReadOnly) || !file.seek(m_start))
         return {};
-    const QString text = QString::fromLocal8Bit(file.readAll());
-
     // A record starts with a Qt::TextDate time stamp and ":" at the start of a line (the first
-    // one may follow the header's blank).
+    // one may follow the header's blank), and ends with a line break.
     static const QRegularExpression stamp("^ ?" + kDatePattern + ":",
                                           QRegularExpression::MultilineOption);
-    QStringList messages;
-    QRegularExpressionMatchIterator it = stamp.globalMatch(text);
-    int messageStart = -1;
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        if (messageStart >= 0)
-            messages << text.mid(messageStart, match.capturedStart() - 1 - messageStart);
-        messageStart = match.capturedEnd();
-    }
-    if (messageStart >= 0)
-        messages << text.mid(messageStart, text.size() - 1 - messageStart);
+    QStringList messages = QString::fromLocal8Bit(file.readAll()).split(stamp);
+    messages.removeFirst(); // what came before the first record
+    for (QString& message : messages)
+        message.chop(1);
     return messages;
 }

@@ -9,7 +9,7 @@ class LogTail
 public:
     LogTail();
 
-    static QString logPath();
+    static QString logPath(); // the install log's
     // A time stamp as the log writes it (Qt::TextDate), e.g. "Sun Dec 6 21:00:00 2026".
     static const QString kDatePattern;
     QStringList messages() const;

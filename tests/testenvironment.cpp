@@ -7,29 +7,26 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
-TestEnvironment::TestEnvironment() : m_home(QDir::tempPath() + "/corvantis-test-XXXXXX")
+void prepareTestProcess()
 {
-    if (!m_home.isValid())
+    static QTemporaryDir home(QDir::tempPath() + "/corvantis-test-XXXXXX"); // until the end
+    const QString runtime = home.path() + "/runtime";
+    if (!home.isValid() || !QDir().mkpath(runtime))
         qFatal("cannot create a temporary home folder");
-    const QString runtime = m_home.path() + "/runtime";
-    QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("HOME", m_home.path().toUtf8());
-    qputenv("XDG_DATA_HOME", (m_home.path() + "/data").toUtf8());
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
-}
-
-QString TestEnvironment::dataDirectory()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DataLocation);
-}
-
-void setInstallerIdentity()
-{
     QCoreApplication::setApplicationName(Corvantis::kApplicationName);
     QCoreApplication::setOrganizationName(Corvantis::kOrganizationName);
     QCoreApplication::setOrganizationDomain(Corvantis::kOrganizationDomain);
+}
+
+QString dataDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DataLocation);
 }
 
 bool runEventsUntil(const std::function<bool()>& done, int timeoutMs)

@@ -1,28 +1,16 @@
 #pragma once
 
-#include <QString>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
 
 // Points HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR at a fresh temporary folder for the life of
-// the test process, so that no run touches a user's real data directory, and gives the
-// application the identity that the installer's data directory is derived from.
-class TestEnvironment
-{
-public:
-    TestEnvironment();
+// the test process, so that no run touches a user's real data, and gives the application the
+// identity that the installer's data directory is derived from.
+void prepareTestProcess();
 
-    QString home() const { return m_home.path(); }
-    // The per-user data directory the installer writes its log and package into.
-    static QString dataDirectory();
-
-private:
-    QTemporaryDir m_home;
-};
-
-void setInstallerIdentity();
+// The per-user data directory the installer writes its log and package into.
+QString dataDirectory();
 
 // The file's bytes; empty when it cannot be read.
 QByteArray readFile(const QString& path);
@@ -40,9 +28,8 @@ bool runEventsUntil(const std::function<bool()>& done, int timeoutMs);
     {                                                                                              \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
             qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
-        TestEnvironment environment;                                                               \
+        prepareTestProcess();                                                                      \
         QApplication app(argc, argv);                                                              \
-        setInstallerIdentity();                                                                    \
         TestObject test;                                                                           \
         return QTest::qExec(&test, argc, argv);                                                    \
     }

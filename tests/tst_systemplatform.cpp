@@ -1,3 +1,4 @@
+#include "installdecision.h"
 #include "standins.h"
 #include "systemplatform.h"
 
@@ -11,6 +12,7 @@ class TestSystemPlatform : public QObject
 {
     Q_OBJECT
     Platform& m_system = SystemPlatform::instance();
+    QTemporaryDir m_marks; // where a command hidden in a path would leave its mark
 
 private slots:
     void packageQueries()
@@ -39,11 +41,15 @@ private slots:
 
     void appleScript_data()
     {
-        // A script for osascript to run, or else what it says when it fails by itself.
+        // A script for osascript to run, or else what it says when it fails by itself; and the
+        // arguments the system installer or opener received. Every path arrives as one argument,
+        // byte for byte, and nothing in it is executed.
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("outcome");
-        const auto row = [](const char* name, const QString& input, const QString& outcome) {
-            QTest::newRow(name) << input << outcome;
+        QTest::addColumn<QStringList>("arguments");
+        const auto row = [](const char* name, const QString& input, const QString& outcome,
+                            const QStringList& arguments = {}) {
+            QTest::newRow(name) << input << outcome << arguments;
         };
         row("last parentheses", "w\nosascript: 0:9: execution error: Ni (a). (1)", "1: Ni (a).");
         row("no number, no marker", "0:9: syntax error: End.", "no number: syntax error: End.");
@@ -51,16 +57,28 @@ private slots:
         row("flood", QString("x\n").repeated(40000) + "0:9: execution error: N (-5)", "-5: N");
         row("success", "do shell script \"true\" with administrator privileges", "succeeded");
         row("the shell command fails", "do shell script \"echo no >&2; exit 3\"", "3: no");
+        const QString mark = m_marks.filePath("ran");
+        const QString shell = QString("/tmp/$(touch M)`touch M`; touch M.pkg").replace("M", mark);
+        const QString quotes = QString("/tmp/'\"\\$(touch M)\n ;'.pkg").replace("M", mark);
+        const QString volume = "/V/$(touch " + mark + ")/", odd = "/V/'\\\"\"'/";
+        row("install, shell in the paths", installScript(shell, volume), "succeeded",
+            {"-pkg", shell, "-target", volume});
+        row("install, quotes in the paths", installScript(quotes, odd), "succeeded",
+            {"-pkg", quotes, "-target", odd});
+        row("launch, quotes in the path", launchScript(quotes), "succeeded", {"-W", quotes});
     }
 
     void appleScript()
     {
         QFETCH(QString, input);
         QFETCH(QString, outcome);
+        QFETCH(QStringList, arguments);
         StandIns standIns;
         qputenv("OSASCRIPT_FAIL", input.startsWith("do shell script") ? "" : input.toUtf8());
         QCOMPARE(describe(m_system.runAppleScript(input)), outcome);
         QCOMPARE(standIns.recordedScript(), input);
+        QCOMPARE(standIns.recordedArguments(), arguments);
+        QVERIFY(!QFile::exists(m_marks.filePath("ran")));
     }
 
     void missingToolsGiveNothing()

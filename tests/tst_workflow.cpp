@@ -40,7 +40,7 @@ private:
     QByteArray m_zip;
     QString m_team;
 
-    QString data() const { return TestEnvironment::dataDirectory(); }
+    QString data() const { return dataDirectory(); }
     QString volume() const { return m_work.filePath("volume") + "/"; }
     QString mark() const { return m_work.filePath("launched"); }
 
@@ -266,8 +266,7 @@ private slots:
             "Failed to update Corvantis.\n\nThe administrator password is required to do this.");
         row("installation fails", "Failed to install Corvantis.\n\nThe installation failed.");
         row("package cannot be removed",
-            "Failed to remove file.\n\n" + TestEnvironment::dataDirectory() +
-                "/Corvantis-2.0.0.pkg",
+            "Failed to remove file.\n\n" + dataDirectory() + "/Corvantis-2.0.0.pkg",
             {"Corvantis-2.0.0.pkg"});
     }
 
