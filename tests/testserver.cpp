@@ -57,8 +57,7 @@ private:
 
         const int size =
             r.closeAfter >= 0 ? int(qMin<qint64>(r.closeAfter, r.body.size())) : r.body.size();
-        const bool trickle = r.trickleBytes > 0 && r.trickleIntervalMs > 0;
-        const int step = trickle ? r.trickleBytes : qMax(size, 1);
+        const int step = r.trickleBytes > 0 ? r.trickleBytes : qMax(size, 1);
         for (int at = 0; at < size; at += step) {
             const QByteArray piece = r.body.mid(at, qMin(step, size - at));
             m_pieces << (r.chunked ? QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n"
@@ -66,7 +65,7 @@ private:
         }
         if (r.chunked && size == r.body.size())
             m_pieces << "0\r\n\r\n";
-        m_timer.start(trickle ? r.trickleIntervalMs : 0);
+        m_timer.start(r.trickleBytes > 0 ? 20 : 0);
     }
 
     QTcpSocket* m_socket;

@@ -10,13 +10,12 @@ class QThread;
 // What the server answers on one path. Every answer ends with the server closing the connection.
 struct TestResponse
 {
-    // closeAfter >= 0: drop the connection after that many body bytes; trickleBytes and
-    // trickleIntervalMs > 0: send that many bytes of the body per interval instead of all at once.
+    // closeAfter >= 0: drop the connection after that many body bytes; trickleBytes > 0: send
+    // that many bytes of the body every 20 ms instead of all at once.
     TestResponse(int status = 200, const QByteArray& body = {}, const QByteArray& headers = {},
-                 bool chunked = false, qint64 closeAfter = -1, int trickleBytes = 0,
-                 int trickleIntervalMs = 0)
+                 bool chunked = false, qint64 closeAfter = -1, int trickleBytes = 0)
         : status(status), body(body), headers(headers), chunked(chunked), closeAfter(closeAfter),
-          trickleBytes(trickleBytes), trickleIntervalMs(trickleIntervalMs)
+          trickleBytes(trickleBytes)
     {
     }
 
@@ -25,7 +24,7 @@ struct TestResponse
     QByteArray headers; // more header lines, each ending in "\r\n"; may replace Content-Length
     bool chunked;       // else the length is announced
     qint64 closeAfter;
-    int trickleBytes, trickleIntervalMs;
+    int trickleBytes;
 };
 
 // An HTTP/1.1 (or HTTPS) server on 127.0.0.1 for tests. It runs in a thread of its own, so a

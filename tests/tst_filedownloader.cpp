@@ -14,12 +14,6 @@ namespace {
 constexpr qulonglong kNoTotal = ~0ULL; // a reply without a length, as the unsigned signal has it
 constexpr int kMiB = 1024 * 1024;
 
-TestResponse answer(const QByteArray& body, int status = 200, const QByteArray& headers = {},
-                    int trickleBytes = 0, bool chunked = false, qint64 closeAfter = -1)
-{
-    return TestResponse{status, body, headers, chunked, closeAfter, trickleBytes, 40};
-}
-
 struct Case
 {
     QString url, end; // end: the records logged after the request's, then "finished" or the error
@@ -80,32 +74,32 @@ private slots:
         };
         const QByteArray b(4 * kMiB, 'b'), big = "Content-Length: 6442450945\r\n";
         const QByteArray zipped("\x1f\x8b\x08\0\0\0\0\0\x02\x03\x03\0\0\0\0\0\0\0\0\0", 20);
-        const QByteArray there = "Location: " + m_https.route("/f", answer(b)).toUtf8() + "\r\n";
+        const QByteArray there = "Location: " + m_https.route("/f", {200, b}).toUtf8() + "\r\n";
         const QByteArray back = "Location: " + m_http.url("/a").toUtf8() + "\r\n";
         row("file, empty, an encoded slash stays inside",
-            m_http.route("/..%2FA%20%C3%A9.pkg", answer("")), "finished", true, "", 0);
-        row("file, slow chunks", m_http.route("/c.pkg", answer(b.left(12000), 200, {}, 1000, true)),
+            m_http.route("/..%2FA%20%C3%A9.pkg", {200, ""}), "finished", true, "", 0);
+        row("file, slow chunks", m_http.route("/c.pkg", {200, b.left(12000), {}, true, -1, 1000}),
             "finished", true, b.left(12000), kNoTotal);
         row("memory, gzip kept as sent, slow",
-            m_http.route("/zipped", answer(zipped, 200, "Content-Encoding: gzip\r\n", 5)),
+            m_http.route("/zipped", {200, zipped, "Content-Encoding: gzip\r\n", false, -1, 5}),
             "finished", false, zipped, 20);
-        row("memory, past the limit, its first limit + 1 bytes", m_http.route("/long", answer(b)),
+        row("memory, past the limit, its first limit + 1 bytes", m_http.route("/long", {200, b}),
             "finished", false, b.left(kMiB + 1), 4 * kMiB);
-        row("memory, error page past the limit", m_http.route("/e", answer(b, 500)),
+        row("memory, error page past the limit", m_http.route("/e", {500, b}),
             "Error transferring " + m_http.url("/e") + " - server replied: Internal Server Error",
             false, "sentinel", 4 * kMiB);
-        row("file, http to https", m_http.route("/secure.pkg", answer("", 301, there)), "finished",
-            true, b, 4 * kMiB);
-        row("untrusted certificate", m_untrusted.route("/secure.pkg", answer("secret")),
+        row("file, http to https", m_http.route("/secure.pkg", {301, "", there}), "finished", true,
+            b, 4 * kMiB);
+        row("untrusted certificate", m_untrusted.route("/secure.pkg", {200, "secret"}),
             "\"The certificate is self-signed, and untrusted\"\nSSL handshake failed", true, "", 0);
-        row("https to http", m_https.route("/moved.pkg", answer("", 302, back)),
-            "Insecure redirect", true, "", 0);
+        row("https to http", m_https.route("/moved.pkg", {302, "", back}), "Insecure redirect",
+            true, "", 0);
         // Qt notices a cut only at times, else the downloader's own check must: tries meet both.
         for (const bool chunked : {false, true})
             for (const char* mode : {"memory", "memory, again", "file", "file, again"})
                 row(qPrintable(QString("cut, %1, %2").arg(chunked ? "chunked" : "length", mode)),
                     m_http.route(QString("/cut/%1.pkg").arg(++m_runs),
-                                 answer(b, 200, chunked ? "" : big, 0, chunked, kMiB)),
+                                 {200, b, chunked ? "" : big, chunked, kMiB}),
                     "Connection closed", mode[0] == 'f', mode[0] == 'f' ? b : "sentinel",
                     chunked ? kNoTotal : 6442450945ULL);
     }
@@ -155,7 +149,7 @@ private slots:
         for (const int size : {100, 16 * kMiB}) {
             const QString name = QString("/full-%1.pkg").arg(size);
             QVERIFY(QFile::link("/dev/full", m_dir.path() + name));
-            Run run(m_http.route(name, answer(QByteArray(size, 'b'))), m_dir.path());
+            Run run(m_http.route(name, {200, QByteArray(size, 'b')}), m_dir.path());
             QCOMPARE(run.ends.join(", "), "I/O failure (" + qt_error_string(ENOSPC) + ")");
             QVERIFY(size == 100 ? run.arrived() == 100 : run.arrived() < qulonglong(size / 2));
             // A stopped transfer lets its reply go: only the file is left.

@@ -22,7 +22,6 @@ namespace {
 
 const QString kUpdatePath = Corvantis::kUpdatePath;
 const QString kTeam = "H4LV3RY001";
-const QString kLaunchQuestion = "Installation finished. Would you like to launch Corvantis?";
 
 } // namespace
 
@@ -131,17 +130,15 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("installed"); // empty: nothing installed; else a signed update
-        QTest::addColumn<QString>("answers");   // to the boxes, in order
-        QTest::addColumn<bool>("productAppears");
+        QTest::addColumn<QString>("answers");   // to the boxes; none: the product does not appear
         const auto row = [](const char* tag, const char* name, const char* installed,
-                            const char* answers, bool appears) {
-            QTest::newRow(tag) << QString(name) << QString(installed) << QString(answers)
-                               << appears;
+                            const char* answers) {
+            QTest::newRow(tag) << QString(name) << QString(installed) << QString(answers);
         };
-        row("new from .pkg, launched", "Corvantis-2.0.0.pkg", "", "YES", true);
-        row("new from .ZIP, not launched", "Corvantis-2.0.0.ZIP", "", "NO", true);
-        row("signed update, not launched", "Corvantis-2.0.0.zip", "1.0.0", "YES Escape", true);
-        row("product not found afterwards", "Corvantis-2.0.0.pkg", "", "", false);
+        row("new from .pkg, launched", "Corvantis-2.0.0.pkg", "", "YES");
+        row("new from .ZIP, not launched", "Corvantis-2.0.0.ZIP", "", "NO");
+        row("signed update, not launched", "Corvantis-2.0.0.zip", "1.0.0", "YES Escape");
+        row("product not found afterwards", "Corvantis-2.0.0.pkg", "", "");
     }
 
     void successfulRuns()
@@ -149,7 +146,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, installed);
         QFETCH(QString, answers);
-        QFETCH(bool, productAppears);
+        const bool productAppears = !answers.isEmpty();
         offerPackage(name, {200, name.endsWith(".pkg") ? m_package : m_zip});
         const bool update = !installed.isEmpty();
         if (update) {
@@ -199,7 +196,7 @@ private slots:
             boxes << "An older version of Corvantis (v1.0.0) is installed already.\n\nReplace it "
                      "with version 2.0.0?";
         if (productAppears)
-            boxes << kLaunchQuestion;
+            boxes << "Installation finished. Would you like to launch Corvantis?";
         QCOMPARE(boxTexts(), boxes);
         for (const BoxAnswerer::Box& box : qAsConst(m_boxes->boxes)) // NO, the default, is filled
             QVERIFY(box.objectNames == QStringList({"NO", "LOAD"}) && box.defaultCaption == "NO");
@@ -211,31 +208,8 @@ private slots:
                  launched);
     }
 
-    // The window's own refusals: the decision's box, then the end, without a download.
-    void refusals_data()
-    {
-        QTest::addColumn<QString>("installed");
-        QTest::addColumn<QString>("answer");
-        QTest::newRow("same version") << QString("2.0.0") << QString("CLOSE");
-        QTest::newRow("older version, NO") << QString("1.0.0") << QString("NO");
-    }
-
-    void refusals()
-    {
-        QFETCH(QString, installed);
-        QFETCH(QString, answer);
-        offerPackage("Corvantis-2.0.0.pkg", {});
-        installProduct(installed);
-        m_boxes->click(answer);
-        QVERIFY(runToTheEnd());
-        QCOMPARE(m_boxes->boxes.size(), 1);
-        const BoxAnswerer::Box box = m_boxes->boxes[0];
-        QVERIFY(box.text.contains("(v" + installed + ") is installed already."));
-        QVERIFY(box.icon == QMessageBox::Warning && box.modality == Qt::WindowModal);
-        QCOMPARE(m_server->requestedPaths(), QStringList({kUpdatePath}));
-    }
-
-    // Each class of failure ends in one error box, installs nothing more and ends the run.
+    // Each refusal and each class of failure ends in one box, installs nothing more and ends the
+    // run; a refusal downloads nothing.
     void failures_data()
     {
         QTest::addColumn<QString>("text"); // "%1": the server's address
@@ -248,6 +222,9 @@ private slots:
                             const QString& name = "Corvantis-2.0.0.zip") {
             QTest::newRow(tag) << text << left << name;
         };
+        row("same version installed", "This version of Corvantis (v2.0.0) is installed already.");
+        row("older version kept", "An older version of Corvantis (v1.0.0) is installed already.\n\n"
+                                  "Replace it with version 2.0.0?");
         row("update check fails", occurred + "Error transferring %1/wp-json/v2/check-update - "
                                              "server replied: Internal Server Error");
         row("answer past the bound",
@@ -291,9 +268,11 @@ private slots:
             m_team = kTeam;
             m_platform.signature = ToolOutput{true, 1, "Status: no signature"};
         }
-        if (failure == "update cancelled") {
+        if (failure == "same version installed")
+            installProduct("2.0.0");
+        if (failure == "older version kept" || failure == "update cancelled") {
             installProduct("1.0.0");
-            m_boxes->click("YES");
+            m_boxes->click(failure == "update cancelled" ? "YES" : "NO");
         }
         if (failure == "update cancelled" || failure == "installation fails")
             m_platform.outcome = ScriptOutcome{false, failure == "update cancelled" ? -128 : 1,
@@ -309,9 +288,14 @@ private slots:
 
         LogTail log;
         QVERIFY(runToTheEnd());
-        QCOMPARE(boxTexts().last(), text.arg(m_server->baseUrl()));
-        QCOMPARE(m_boxes->boxes.last().icon, QMessageBox::Critical);
-        QCOMPARE(m_boxes->boxes.last().objectNames, QStringList({"CLOSE"}));
+        const BoxAnswerer::Box box = m_boxes->boxes.last();
+        const bool refused = text.contains("installed already");
+        QCOMPARE(box.text, text.arg(m_server->baseUrl()));
+        QVERIFY(box.icon == (refused ? QMessageBox::Warning : QMessageBox::Critical));
+        QCOMPARE(box.captions.join(' '),
+                 QString(failure == "older version kept" ? "YES NO" : "CLOSE"));
+        QCOMPARE(box.modality, Qt::WindowModal);
+        QVERIFY(!refused || m_server->requestedPaths() == QStringList({kUpdatePath}));
         QCOMPARE(dataFiles(), left);
         QCOMPARE(m_platform.scripts.size(), ranInstaller ? 1 : 0);
         QCOMPARE(m_platform.checkedPackages.size(), failure == "not signed by the team" ? 1 : 0);
@@ -324,54 +308,51 @@ private slots:
     // The installed version: the highest confirmed one, by integer, the later of equals.
     void installedProduct_data()
     {
-        QTest::addColumn<QStringList>("versions"); // in scan order; "-" has no product
-        QTest::addColumn<int>("winner");           // -1: none
-        QTest::newRow("1.10.0 above 1.2.0") << QStringList({"1.10.0", "1.2.0"}) << 0;
-        QTest::newRow("equal integers") << QStringList({"1.1000", "2.0"}) << 1;
-        QTest::newRow("unconfirmed newer") << QStringList({"1.0", "-9.0"}) << 0;
-        QTest::newRow("only unconfirmed") << QStringList({"-9.0"}) << -1;
+        QTest::addColumn<QString>("versions"); // in scan order; "-": without the product
+        QTest::addColumn<int>("winner");       // -1: none
+        QTest::newRow("1.10.0 above 1.2.0") << "1.10.0 1.2.0" << 0;
+        QTest::newRow("equal integers") << "1.1000 2.0" << 1;
+        QTest::newRow("unconfirmed newer") << "1.0 -9.0" << 0;
+        QTest::newRow("only unconfirmed") << "-9.0" << -1;
     }
 
     void installedProduct()
     {
-        QFETCH(QStringList, versions);
+        QFETCH(QString, versions);
         QFETCH(int, winner);
         m_server->hang(kUpdatePath); // the window stays idle
         startWindow();
-        QStringList paths;
-        QStringList expectedLog;
-        for (int i = 0; i < versions.size(); ++i) {
+        QStringList paths, expectedLog, found = versions.split(' ');
+        for (int i = 0; i < found.size(); ++i) {
             const QString mountPoint = QString("/Volumes/V%1").arg(i);
-            const bool confirmed = !versions[i].startsWith('-');
-            const QString version = versions[i].mid(confirmed ? 0 : 1);
+            const bool confirmed = !found[i].startsWith('-');
+            found[i].remove('-');
             paths << m_work.filePath(QTest::currentDataTag() + mountPoint + "/");
             const QString executable = paths.last() + Corvantis::kProductExecutable;
-            if (confirmed)
-                QVERIFY(writeFile(executable, ""));
+            QVERIFY(!confirmed || writeFile(executable, ""));
             m_platform.volumes << mountPoint;
             // The receipt's volume line lacks the final "/".
             m_platform.receipts[mountPoint] =
-                "version: " + version + "\nvolume: " + paths.last().chopped(1);
+                "version: " + found[i] + "\nvolume: " + paths.last().chopped(1);
             expectedLog << "Scanning volume  " + mountPoint
-                        << "Found Corvantis version  \"" + version + "\"  at  \"" + paths.last() +
+                        << "Found Corvantis version  \"" + found[i] + "\"  at  \"" + paths.last() +
                                "\""
                         << (confirmed ? "And found  \"" + executable + "\""
                                       : "But didn't found Corvantis itself");
         }
         LogTail log;
-        QString volume;
-        QString version = "caller's";
+        QString volume, version = "caller's";
         m_window->getInstalledInfo(volume, version);
-        QCOMPARE(volume, winner < 0 ? QString("/") : paths[winner]);
-        QCOMPARE(version, winner < 0 ? QString("caller's") : versions[winner]);
+        QCOMPARE(volume + " " + version,
+                 winner < 0 ? "/ caller's" : paths[winner] + " " + found[winner]);
         QCOMPARE(m_platform.queriedIdentifiers,
-                 QVector<QString>(versions.size(), Corvantis::kPackageIdentifier).toList());
+                 QVector<QString>(found.size(), Corvantis::kPackageIdentifier).toList());
         QCOMPARE(log.messages(), expectedLog);
     }
 
     void cancelRemovesAPartialPackage()
     {
-        offerPackage("slow.pkg", {200, m_package, {}, false, -1, 1000, 20});
+        offerPackage("slow.pkg", {200, m_package, {}, false, -1, 1000});
         startWindow();
         const QString partial = data() + "/slow.pkg";
         auto* bar = m_window->findChild<QProgressBar*>("progressBar");
