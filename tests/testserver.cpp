@@ -1,10 +1,7 @@
 #include "testserver.h"
 
-#include <QHostAddress>
 #include <QSslConfiguration>
 #include <QSslSocket>
-#include <QTcpServer>
-#include <QThread>
 #include <QTimer>
 
 // TLS fixtures, made once by make-certs.sh there.
@@ -38,12 +35,9 @@ private:
             return;
         m_answered = true;
         TestResponse r{404, "Not found\n"};
-        {
-            const QString path = QString::fromUtf8(m_input.split(' ').value(1));
-            QMutexLocker lock(&m_server->m_mutex);
-            m_server->m_paths.append(path);
-            r = m_server->m_routes.value(path, r);
-        }
+        const QString path = QString::fromUtf8(m_input.split(' ').value(1));
+        m_server->m_paths.append(path);
+        r = m_server->m_routes.value(path, r);
         if (r.status == 0)
             return;
         // Qt quotes the phrase of a failure in its error text, and ignores the others.
@@ -76,35 +70,8 @@ private:
     QTimer m_timer;
 };
 
-class TestServer::Listener : public QTcpServer
+TestServer::TestServer(Scheme scheme) : m_scheme(scheme)
 {
-public:
-    explicit Listener(TestServer* server) : m_server(server) {}
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        const Scheme scheme = m_server->m_scheme;
-        QTcpSocket* socket = scheme == Http ? new QTcpSocket(this) : new QSslSocket(this);
-        socket->setSocketDescriptor(descriptor);
-        new Connection(socket, m_server);
-        if (auto* ssl = qobject_cast<QSslSocket*>(socket)) {
-            const QString name = CERTS + QString(scheme == Https ? "server" : "untrusted");
-            ssl->setLocalCertificate(name + ".pem");
-            ssl->setPrivateKey(name + ".key");
-            ssl->startServerEncryption();
-        }
-    }
-
-private:
-    TestServer* m_server;
-};
-
-TestServer::TestServer(Scheme scheme)
-    : m_scheme(scheme), m_thread(new QThread), m_listener(new Listener(this))
-{
-    m_listener->moveToThread(m_thread);
-    m_thread->start();
     if (scheme == Https) {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.addCaCertificates(CERTS "ca.pem");
@@ -112,42 +79,28 @@ TestServer::TestServer(Scheme scheme)
     }
 }
 
-TestServer::~TestServer()
+void TestServer::incomingConnection(qintptr descriptor)
 {
-    // The listener takes its connections with it.
-    QMetaObject::invokeMethod(m_listener, &QObject::deleteLater, Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
-}
-
-bool TestServer::listen()
-{
-    bool listening = false;
-    QMetaObject::invokeMethod(
-        m_listener,
-        [&] {
-            listening = m_listener->listen(QHostAddress::LocalHost, 0);
-            m_port = m_listener->serverPort();
-        },
-        Qt::BlockingQueuedConnection);
-    return listening;
+    QTcpSocket* socket = m_scheme == Http ? new QTcpSocket(this) : new QSslSocket(this);
+    socket->setSocketDescriptor(descriptor);
+    new Connection(socket, this);
+    if (auto* ssl = qobject_cast<QSslSocket*>(socket)) {
+        const QString name = CERTS + QString(m_scheme == Https ? "server" : "untrusted");
+        ssl->setLocalCertificate(name + ".pem");
+        ssl->setPrivateKey(name + ".key");
+        ssl->startServerEncryption();
+    }
 }
 
 QString TestServer::baseUrl() const
 {
-    return QStringLiteral("%1://127.0.0.1:%2").arg(m_scheme == Http ? "http" : "https").arg(m_port);
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(m_scheme == Http ? "http" : "https")
+        .arg(serverPort());
 }
 
 QString TestServer::route(const QString& path, const TestResponse& response)
 {
-    QMutexLocker lock(&m_mutex);
     m_routes.insert(path, response);
     return url(path);
-}
-
-QStringList TestServer::requestedPaths() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_paths;
 }

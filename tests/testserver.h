@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QMutex>
+#include <QHostAddress>
 #include <QStringList>
-
-class QThread;
+#include <QTcpServer>
 
 // What the server answers on one path. Every answer ends with the server closing the connection.
 struct TestResponse
@@ -27,10 +25,9 @@ struct TestResponse
     int trickleBytes;
 };
 
-// An HTTP/1.1 (or HTTPS) server on 127.0.0.1 for tests. It runs in a thread of its own, so a
-// test may block its own thread without starving the server. Paths match the raw request target
-// exactly; unknown paths get 404.
-class TestServer
+// An HTTP/1.1 (or HTTPS) server on 127.0.0.1 for tests, served by the test's own event loop.
+// Paths match the raw request target exactly; unknown paths get 404.
+class TestServer : public QTcpServer
 {
 public:
     // Https presents a certificate of the test authority, which the process's default TLS
@@ -38,27 +35,22 @@ public:
     enum Scheme { Http, Https, UntrustedHttps };
 
     explicit TestServer(Scheme scheme = Http);
-    ~TestServer();
-    TestServer(const TestServer&) = delete;
-    TestServer& operator=(const TestServer&) = delete;
 
-    bool listen();           // 127.0.0.1, a free port
+    bool listen() { return QTcpServer::listen(QHostAddress::LocalHost); } // a free port
     QString baseUrl() const; // "http://127.0.0.1:<port>" or "https://..."
     QString url(const QString& path) const { return baseUrl() + path; }
 
     QString route(const QString& path, const TestResponse& response); // gives url(path)
     void hang(const QString& path) { route(path, TestResponse{0}); }
-    QStringList requestedPaths() const; // raw request targets, in arrival order
+    QStringList requestedPaths() const { return m_paths; } // raw request targets, in order
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
 
 private:
-    class Listener;
     class Connection;
 
     const Scheme m_scheme;
-    mutable QMutex m_mutex;
     QHash<QString, TestResponse> m_routes;
     QStringList m_paths;
-    QThread* m_thread;
-    Listener* m_listener;
-    quint16 m_port = 0;
 };
