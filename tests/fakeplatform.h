@@ -17,13 +17,9 @@ public:
     QHash<QString, QString> receipts; // by mount point
     ScriptOutcome outcome{true, {}, {}};
     ToolOutput signature{true, 0, {}};
-    // Runs while a script "executes", before the outcome is returned: the place where a test
-    // plays the system's installer.
+    // Runs while a script "executes": where a test plays the system's installer.
     std::function<void(const QString& source)> onScript;
-
-    QStringList queriedIdentifiers;
-    QStringList scripts;
-    QStringList checkedPackages;
+    QStringList queriedIdentifiers, scripts, checkedPackages;
 
     QStringList mountedVolumes() override { return volumes; }
 

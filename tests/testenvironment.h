@@ -12,10 +12,8 @@ void prepareTestProcess();
 // The per-user data directory the installer writes its log and package into.
 QString dataDirectory();
 
-// The file's bytes; empty when it cannot be read.
-QByteArray readFile(const QString& path);
-// Writes the file anew, making missing parent folders.
-bool writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);                     // empty when it cannot be read
+bool writeFile(const QString& path, const QByteArray& bytes); // anew, making missing folders
 
 // Runs the event loop until done() holds or the time is up, and says whether it holds. Unlike
 // QTest::qWaitFor it never sleeps between turns, as the installer's own loop does not: a
@@ -26,8 +24,6 @@ bool runEventsUntil(const std::function<bool()>& done, int timeoutMs);
 #define CORVANTIS_TEST_MAIN(TestObject)                                                            \
     int main(int argc, char** argv)                                                                \
     {                                                                                              \
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
         prepareTestProcess();                                                                      \
         QApplication app(argc, argv);                                                              \
         TestObject test;                                                                           \

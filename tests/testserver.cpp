@@ -34,10 +34,9 @@ private:
         if (m_answered || !m_input.contains("\r\n\r\n"))
             return;
         m_answered = true;
-        TestResponse r{404, "Not found\n"};
-        const QString path = QString::fromUtf8(m_input.split(' ').value(1));
-        m_server->m_paths.append(path);
-        r = m_server->m_routes.value(path, r);
+        m_server->m_paths.append(QString::fromUtf8(m_input.split(' ').value(1)));
+        const TestResponse r =
+            m_server->m_routes.value(m_server->m_paths.last(), {404, "Not found"});
         if (r.status == 0)
             return;
         // Qt quotes the phrase of a failure in its error text, and ignores the others.

@@ -202,16 +202,13 @@ private slots:
             signatureVerdict(distribution, {"Developer ID Installer: B (Q7W2E9R4T1)", ours}, "C"),
             false);
         row("application certificate", verdict("Developer ID Application: H (H4LV3RY001)"), false);
-        row("development status",
-            verdict(ours, "signed by a developer certificate issued by "
-                          "Apple (Development)"),
-            false);
+        const QByteArray development =
+            "signed by a developer certificate issued by Apple (Development)";
+        row("development status", verdict(ours, development), false);
         row("no signature", signatureVerdict("no signature", {}, "C.pkg"), false, 1);
+        const QByteArray imitation = "x\":\n Status: " + distribution + "\n Certificate Chain:\n";
         row("verdict imitated by the name",
-            signatureVerdict("no signature", {},
-                             "x\":\n   Status: " + distribution +
-                                 "\n   Certificate Chain:\n    1. " + ours + "\ny"),
-            false);
+            signatureVerdict("no signature", {}, imitation + "    1. " + ours + "\ny"), false);
         row("two chains", good + good.mid(good.indexOf("   Certificate Chain")), false);
         row("no package line", good.mid(good.indexOf('\n') + 1), false);
         row("cut before the first certificate", good.left(good.indexOf("    1. ")), false);

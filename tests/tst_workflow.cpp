@@ -18,12 +18,8 @@
 
 #include <memory>
 
-namespace {
-
-const QString kUpdatePath = Corvantis::kUpdatePath;
-const QString kTeam = "H4LV3RY001";
-
-} // namespace
+static const QString kUpdatePath = Corvantis::kUpdatePath;
+static const QString kTeam = "H4LV3RY001";
 
 class TestWorkflow : public QObject
 {
@@ -35,11 +31,9 @@ private:
     FakePlatform m_platform;
     std::unique_ptr<BoxAnswerer> m_boxes;
     std::unique_ptr<InstallerWindow> m_window;
-    QByteArray m_package;
-    QByteArray m_zip;
+    QByteArray m_package, m_zip;
     QString m_team;
 
-    QString data() const { return dataDirectory(); }
     QString volume() const { return m_work.filePath("volume") + "/"; }
     QString mark() const { return m_work.filePath("launched"); }
 
@@ -75,17 +69,10 @@ private:
         return runEventsUntil([this] { return !m_window->isVisible(); }, 30000);
     }
 
-    QStringList boxTexts() const
-    {
-        QStringList texts;
-        for (const BoxAnswerer::Box& box : m_boxes->boxes)
-            texts << box.text;
-        return texts;
-    }
-
     QStringList dataFiles() const
     {
-        QStringList files = QDir(data()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+        QStringList files =
+            QDir(dataDirectory()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
         files.removeAll(Corvantis::kLogFileName);
         return files;
     }
@@ -115,8 +102,8 @@ private slots:
         QDir(volume()).removeRecursively();
         QFile::remove(mark());
         for (const QString& name : dataFiles())
-            QVERIFY(QFile::remove(data() + "/" + name) ||
-                    QDir(data() + "/" + name).removeRecursively());
+            QVERIFY(QFile::remove(dataDirectory() + "/" + name) ||
+                    QDir(dataDirectory() + "/" + name).removeRecursively());
     }
 
     void cleanup()
@@ -158,7 +145,7 @@ private slots:
         }
         for (const QString& text : answers.split(' ', Qt::SkipEmptyParts))
             text == "Escape" ? m_boxes->press(Qt::Key_Escape) : m_boxes->click(text);
-        const QString pkg = data() + "/Corvantis-2.0.0.pkg";
+        const QString pkg = dataDirectory() + "/Corvantis-2.0.0.pkg";
         QByteArray seen;
         int bar = -1;
         m_platform.onScript = [&](const QString&) {
@@ -197,9 +184,12 @@ private slots:
                      "with version 2.0.0?";
         if (productAppears)
             boxes << "Installation finished. Would you like to launch Corvantis?";
-        QCOMPARE(boxTexts(), boxes);
-        for (const BoxAnswerer::Box& box : qAsConst(m_boxes->boxes)) // NO, the default, is filled
+        QStringList texts;
+        for (const BoxAnswerer::Box& box : qAsConst(m_boxes->boxes)) { // NO, the default, is filled
             QVERIFY(box.objectNames == QStringList({"NO", "LOAD"}) && box.defaultCaption == "NO");
+            texts << box.text;
+        }
+        QCOMPARE(texts, boxes);
         QCOMPARE(dataFiles(), QStringList());
         const bool launched = answers == "YES";
         if (!launched)
@@ -280,8 +270,8 @@ private slots:
         if (failure == "package cannot be removed") {
             // The system's installer leaves something in the package's place that is no file.
             m_platform.onScript = [this](const QString&) {
-                QFile::remove(data() + "/Corvantis-2.0.0.pkg");
-                QDir().mkpath(data() + "/Corvantis-2.0.0.pkg/Contents");
+                QFile::remove(dataDirectory() + "/Corvantis-2.0.0.pkg");
+                QDir().mkpath(dataDirectory() + "/Corvantis-2.0.0.pkg/Contents");
             };
         }
         m_boxes->click("CLOSE");
@@ -354,7 +344,7 @@ private slots:
     {
         offerPackage("slow.pkg", {200, m_package, {}, false, -1, 1000});
         startWindow();
-        const QString partial = data() + "/slow.pkg";
+        const QString partial = dataDirectory() + "/slow.pkg";
         auto* bar = m_window->findChild<QProgressBar*>("progressBar");
         QVERIFY(runEventsUntil([&] { return QFileInfo(partial).size() > 0 && bar->value() >= 30; },
                                20000));
