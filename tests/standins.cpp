@@ -22,8 +22,9 @@ StandIns::~StandIns()
         qunsetenv(name);
 }
 
-void StandIns::setOutput(const QByteArray& output)
+void StandIns::setOutput(const QByteArray& output, int status)
 {
+    qputenv("STANDIN_STATUS", QByteArray::number(status));
     writeFile(m_bin.filePath("output"), output);
     qputenv("STANDIN_OUTPUT", m_bin.filePath("output").toUtf8());
 }

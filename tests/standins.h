@@ -11,10 +11,8 @@ public:
     StandIns();
     ~StandIns();
 
-    QString path() const { return m_bin.path(); }
     // What the recording stand-ins print and exit with.
-    void setOutput(const QByteArray& output);
-    void setStatus(int status) { qputenv("STANDIN_STATUS", QByteArray::number(status)); }
+    void setOutput(const QByteArray& output, int status);
     // The arguments of the last call of a recording stand-in.
     QStringList recordedArguments() const;
     // The last script that "osascript" received.

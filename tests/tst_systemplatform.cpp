@@ -18,8 +18,7 @@ private slots:
     void packageQueries()
     {
         StandIns standIns;
-        standIns.setOutput("ok\n");
-        standIns.setStatus(1);
+        standIns.setOutput("ok\n", 1);
         qputenv("STANDIN_ERROR", "warning\n"); // not part of a receipt, part of a verdict
         const QString path = "/V/a 'b' \"c\" $(exit 1) `exit 1`; exit 1\\\n"; // passed on whole
         QCOMPARE(m_system.packageReceipt("id", path), QString("ok\n"));
@@ -27,7 +26,7 @@ private slots:
         const ToolOutput verdict = m_system.packageSignature(path);
         QCOMPARE(standIns.recordedArguments(), QStringList({"--check-signature", path}));
         QVERIFY(verdict.finished && verdict.exitCode == 1 && verdict.output == "ok\nwarning\n");
-        standIns.setOutput(QByteArray(200 * 1024, '\xff')); // a flood, not UTF-8
+        standIns.setOutput(QByteArray(200 * 1024, '\xff'), 1); // a flood, not UTF-8
         QCOMPARE(m_system.packageSignature(path).output, QByteArray(64 * 1024, '\xff'));
         QCOMPARE(m_system.packageReceipt("id", path), QString());
     }

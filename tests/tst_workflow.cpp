@@ -84,12 +84,10 @@ private slots:
         for (int i = 0; i < 300000; ++i)
             m_package += char((i * 7 + i / 1000) & 0xff);
         // A real archive holding the package, made by Info-ZIP.
-        QVERIFY(writeFile(m_work.filePath("Corvantis-2.0.0.pkg"), m_package));
-        QProcess zip;
-        zip.setWorkingDirectory(m_work.path());
-        zip.start("zip", {"-q", "-X", "package.zip", "Corvantis-2.0.0.pkg"});
-        QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
-        m_zip = readFile(m_work.filePath("package.zip"));
+        const QString package = m_work.filePath("Corvantis-2.0.0.pkg"), zip = package + ".zip";
+        QVERIFY(writeFile(package, m_package));
+        QCOMPARE(QProcess::execute("zip", {"-q", "-X", "-j", zip, package}), 0);
+        m_zip = readFile(zip);
     }
 
     void init()
