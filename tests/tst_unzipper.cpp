@@ -5,6 +5,9 @@
 
 #include <zip.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 constexpr qint64 kBeyond4GiB = (qint64(4) << 30) + (1 << 20);
 
 // Größe.pkg holding `data`, a namesake in other ASCII case and sub/inner.pkg, packed by zip.
@@ -68,6 +71,8 @@ private slots:
         row("bzip2", "-Z bzip2", "", "Error code 4 (-103).", 5000);
         row("encrypted", "-P secret", "", "Error code 4 (-103).", 5000);
         row("disk full", "-9", "full", "Error code 8 (No space left on device)");
+        row("write cut short, as by a disk filling up", "-9", "limit",
+            "Error code 8 (File too large)");
         row("beyond 4 GiB", "zeros", "", "", 0);
         row("beyond 4 GiB, damaged", "zeros", "data", "Error code 6.", 0);
         row("truncated archive", "-9", "truncated", "Error code 1. Error code 2.");
@@ -102,7 +107,12 @@ private slots:
         QString opened, message;
         QVERIFY(unzipper->open(archive, opened) && writeFile(archive, zip));
         const bool open = unzipper->open(archive, opened); // closes the first, even failing
+        rlimit size{}; // a limit past the first chunk cuts the second's write short
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &size) == 0 && signal(SIGXFSZ, SIG_IGN) != SIG_ERR);
+        const rlimit limited{300000, size.rlim_max};
+        QVERIFY(damage != "limit" || setrlimit(RLIMIT_FSIZE, &limited) == 0);
         const bool extracted = unzipper->unzip(asked, target, message);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &size) == 0);
         QCOMPARE(QDir("/proc/self/fd").count(), before + open);
         const bool whole =
             options == "zeros" ? QFileInfo(out).size() == kBeyond4GiB : readFile(out) == data;
