@@ -4,15 +4,10 @@
 #include "testenvironment.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 const QString LogTail::kDatePattern =
     "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]?\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
-
-LogTail::LogTail() : m_start(QFileInfo(logPath()).size())
-{
-}
 
 QString LogTail::logPath()
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileInfo>
 #include <QStringList>
 
 // The messages written to the install log since the object was made, one per record, without
@@ -7,7 +8,7 @@
 class LogTail
 {
 public:
-    LogTail();
+    LogTail() : m_start(QFileInfo(logPath()).size()) {}
 
     static QString logPath(); // the install log's
     // A time stamp as the log writes it (Qt::TextDate), e.g. "Sun Dec 6 21:00:00 2026".

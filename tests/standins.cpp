@@ -1,9 +1,5 @@
 #include "standins.h"
 
-// Set while a StandIns lives: by it, or by the test (STANDIN_ERROR, OSASCRIPT_FAIL: see standins/).
-static const char* const kVariables[] = {"STANDIN_RECORD", "STANDIN_OUTPUT",   "STANDIN_STATUS",
-                                         "STANDIN_ERROR",  "OSASCRIPT_RECORD", "OSASCRIPT_FAIL"};
-
 StandIns::StandIns() : m_bin(QDir::tempPath() + "/corvantis-standins-XXXXXX")
 {
     const QString standIns = QStringLiteral(CORVANTIS_TESTS_DIR "/standins/");
@@ -18,7 +14,9 @@ StandIns::StandIns() : m_bin(QDir::tempPath() + "/corvantis-standins-XXXXXX")
 StandIns::~StandIns()
 {
     qputenv("PATH", m_oldPath);
-    for (const char* name : kVariables)
+    // Set by the object, or by the test (STANDIN_ERROR, OSASCRIPT_FAIL: see standins/).
+    for (const char* name : {"STANDIN_RECORD", "STANDIN_OUTPUT", "STANDIN_STATUS", "STANDIN_ERROR",
+                             "OSASCRIPT_RECORD", "OSASCRIPT_FAIL"})
         qunsetenv(name);
 }
 

@@ -58,10 +58,8 @@ private slots:
         const QByteArray none = "No update information is available";
         row("offer", "[" + offer("1.0", "u") + "]", "u");
         // The highest integer wins; of equal integers, the later one.
-        row("offer",
-            "[" + offer("1.10.0", "a") + "," + offer("1.2.0", "b") + "," + offer("1.010.0", "c") +
-                "]",
-            "c");
+        row("offer", "[" + offer("1.10.0", "a") + "," + offer("1.2.0", "b") + "]", "a");
+        row("offer", "[" + offer("1.2.0", "a") + "," + offer("1.002.0", "c") + "]", "c");
         row("offer", "[" + offer("9.0", "") + "," + offer("1.0", "u") + "]", "u");
         row("offer", R"({"mac_installer_version": "1"})", unexpected);
         row("offer", "[]", unexpected);
