@@ -1,12 +1,6 @@
 #include "boxanswerer.h"
 #include "testenvironment.h"
 
-#include <QAbstractButton>
-#include <QPointer>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
 bool BoxAnswerer::eventFilter(QObject* watched, QEvent* event)
 {
     QPointer<QMessageBox> box = qobject_cast<QMessageBox*>(watched);

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QMessageBox>
-#include <QObject>
-#include <QStringList>
+#include <QtWidgets>
 
 #include <functional>
 #include <tuple>

@@ -2,9 +2,7 @@
 
 #include "platform.h"
 
-#include <QByteArrayList>
-#include <QHash>
-#include <QStringList>
+#include <QtCore>
 
 #include <functional>
 

@@ -3,9 +3,6 @@
 #include "corvantis.h"
 #include "testenvironment.h"
 
-#include <QFile>
-#include <QRegularExpression>
-
 const QString LogTail::kDatePattern =
     "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]?\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QFileInfo>
-#include <QStringList>
+#include <QtCore>
 
 // The messages written to the install log since the object was made, one per record, without
 // their time stamps.

@@ -2,13 +2,6 @@
 
 #include "corvantis.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-
 void prepareTestProcess()
 {
     static QTemporaryDir home(QDir::tempPath() + "/corvantis-test-XXXXXX"); // until the end

@@ -1,9 +1,5 @@
 #include "testserver.h"
 
-#include <QSslConfiguration>
-#include <QSslSocket>
-#include <QTimer>
-
 // TLS fixtures, made once by make-certs.sh there.
 #define CERTS CORVANTIS_TESTS_DIR "/certs/"
 

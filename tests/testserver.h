@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QHash>
-#include <QHostAddress>
-#include <QStringList>
-#include <QTcpServer>
+#include <QtNetwork>
 
 // What the server answers on one path. Every answer ends with the server closing the connection.
 struct TestResponse

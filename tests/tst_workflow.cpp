@@ -10,11 +10,7 @@
 #include "testenvironment.h"
 #include "testserver.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 
