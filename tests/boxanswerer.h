@@ -27,7 +27,10 @@ public:
     {
         m_answers.append({caption, 0, std::move(before)});
     }
-    void press(int key, std::function<void()> before = {}) { m_answers.append({{}, key, before}); }
+    void press(int key, std::function<void()> before = {})
+    {
+        m_answers.append({{}, key, std::move(before)});
+    }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     QList<Box> boxes;
