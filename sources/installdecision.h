@@ -19,8 +19,11 @@ InstallDecision installDecision(int installed, int latest);
 QString decisionText(InstallDecision decision, const QString& installedVersion,
                      const QString& latestVersion);
 
-// The AppleScript that installs the package silently onto the volume, as administrator.
-QString installScript(const QString& packagePath, const QString& volume);
+// The AppleScript that installs the package silently onto the volume, as administrator. With a
+// team, what is installed is root's own copy of the package's first `size` bytes, and only when
+// that copy is signed by the team; else the script fails with a text that says so.
+QString installScript(const QString& packagePath, const QString& volume,
+                      const QString& team = QString(), qint64 size = 0);
 // The AppleScript that opens the package in the interactive installer and waits until it quits.
 QString launchScript(const QString& packagePath);
 

@@ -270,7 +270,8 @@ void InstallerWindow::on_downloadFinished()
 
 bool InstallerWindow::install(QString packagePath, QString volume, QString& error)
 {
-    return runScript(installScript(packagePath, volume), error);
+    return runScript(installScript(packagePath, volume, packageTeam, QFileInfo(packagePath).size()),
+                     error);
 }
 
 bool InstallerWindow::launchInstaller(QString packagePath, QString& error)

@@ -17,6 +17,10 @@ public:
     ToolOutput signature{true, 0, {}};
     // Runs while a script "executes": where a test plays the system's installer.
     std::function<void(const QString& source)> onScript;
+    // When set, runs the scripts for real after onScript, and its outcome counts.
+    Platform* scriptRunner = nullptr;
+    // Runs once the package tool has given its verdict: where a test plays another program.
+    std::function<void(const QString& packagePath)> afterSignature;
     QStringList queriedIdentifiers, scripts, checkedPackages;
 
     QStringList mountedVolumes() override { return volumes; }
@@ -32,12 +36,14 @@ public:
         scripts << source;
         if (onScript)
             onScript(source);
-        return outcome;
+        return scriptRunner ? scriptRunner->runAppleScript(source) : outcome;
     }
 
     ToolOutput packageSignature(const QString& packagePath) override
     {
         checkedPackages << packagePath;
+        if (afterSignature)
+            afterSignature(packagePath);
         return signature;
     }
 };

@@ -16,8 +16,23 @@ StandIns::~StandIns()
     qputenv("PATH", m_oldPath);
     // Set by the object, or by the test (STANDIN_ERROR, OSASCRIPT_FAIL: see standins/).
     for (const char* name : {"STANDIN_RECORD", "STANDIN_OUTPUT", "STANDIN_STATUS", "STANDIN_ERROR",
-                             "OSASCRIPT_RECORD", "OSASCRIPT_FAIL"})
+                             "STANDIN_SIGNED", "OSASCRIPT_RECORD", "OSASCRIPT_FAIL",
+                             "OSASCRIPT_SWAP", "OSASCRIPT_SWAP_FROM", "OSASCRIPT_SWAP_TO"})
         qunsetenv(name);
+}
+
+void StandIns::setSignedPackage(const QByteArray& bytes)
+{
+    writeFile(m_bin.filePath("signed"), bytes);
+    qputenv("STANDIN_SIGNED", m_bin.filePath("signed").toUtf8());
+}
+
+void StandIns::swapAtPrompt(const QString& how, const QByteArray& bytes, const QString& package)
+{
+    writeFile(m_bin.filePath("replacement"), bytes);
+    qputenv("OSASCRIPT_SWAP", how.toUtf8());
+    qputenv("OSASCRIPT_SWAP_FROM", m_bin.filePath("replacement").toUtf8());
+    qputenv("OSASCRIPT_SWAP_TO", package.toUtf8());
 }
 
 void StandIns::setOutput(const QByteArray& output, int status)

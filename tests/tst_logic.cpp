@@ -5,6 +5,8 @@
 #include "installdecision.h"
 #include "packagesignature.h"
 #include "receipt.h"
+#include "standins.h"
+#include "systemplatform.h"
 #include "testenvironment.h"
 #include "updateinfo.h"
 #include "versionnumber.h"
@@ -227,6 +229,16 @@ private slots:
         QFETCH(QString, team);
         QFETCH(bool, accepted);
         QCOMPARE(isSignedByTeam(result, team), accepted);
+        // Root's second check, on its own copy in the privileged script, reads it alike, but as
+        // bytes: the package's name there is the installer's own, so it need not be text.
+        StandIns standIns;
+        standIns.setOutput(result.output, result.exitCode);
+        const QString package = QDir::home().filePath("C.pkg");
+        QVERIFY(writeFile(package, "package"));
+        const ScriptOutcome root =
+            SystemPlatform::instance().runAppleScript(installScript(package, "/", team, 7));
+        const bool text = QString::fromUtf8(result.output).toUtf8() == result.output;
+        QCOMPARE(root.succeeded, accepted || !text);
     }
 };
 

@@ -1,3 +1,4 @@
+#include "fakeplatform.h"
 #include "installdecision.h"
 #include "standins.h"
 #include "systemplatform.h"
@@ -11,6 +12,7 @@ static QString describe(const ScriptOutcome& o)
 class TestSystemPlatform : public QObject
 {
     Q_OBJECT
+    const QByteArray kSigned = "a package its team signed";
     Platform& m_system = SystemPlatform::instance();
     QTemporaryDir m_marks; // where a command hidden in a path would leave its mark
 
@@ -65,6 +67,13 @@ private slots:
         row("install, quotes in the paths", installScript(quotes, odd), "succeeded",
             {"-pkg", quotes, "-target", odd});
         row("launch, quotes in the path", launchScript(quotes), "succeeded", {"-W", quotes});
+        // Root installs its own copy, wherever the package stood.
+        const QString signedPackage =
+            m_marks.filePath(QString("s'\"\\$(touch M) ;'.pkg").replace("M", mark));
+        QVERIFY(writeFile(signedPackage, kSigned));
+        row("install as the team, quotes in the paths",
+            installScript(signedPackage, odd, "H4LV3RY001", kSigned.size()), "succeeded",
+            {"-pkg", "root's copy", "-target", odd});
     }
 
     void appleScript()
@@ -73,10 +82,21 @@ private slots:
         QFETCH(QString, outcome);
         QFETCH(QStringList, arguments);
         StandIns standIns;
+        standIns.setOutput(signatureVerdict("signed by a developer certificate issued by Apple "
+                                            "for distribution",
+                                            {"Developer ID Installer: H (H4LV3RY001)"}, "C.pkg"),
+                           0);
+        standIns.setSignedPackage(kSigned);
         qputenv("OSASCRIPT_FAIL", input.startsWith("do shell script") ? "" : input.toUtf8());
         QCOMPARE(describe(m_system.runAppleScript(input)), outcome);
         QCOMPARE(standIns.recordedScript(), input);
-        QCOMPARE(standIns.recordedArguments(), arguments);
+        QStringList recorded = standIns.recordedArguments();
+        if (recorded.value(1).startsWith("/tmp/corvantis.")) { // gone with what it held
+            QVERIFY(!QFileInfo::exists(QFileInfo(recorded[1]).path()));
+            QCOMPARE(standIns.installedPackage(), kSigned);
+            recorded[1] = "root's copy";
+        }
+        QCOMPARE(recorded, arguments);
         QVERIFY(!QFile::exists(m_marks.filePath("ran")));
     }
 

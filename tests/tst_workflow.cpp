@@ -5,8 +5,11 @@
 #include "boxanswerer.h"
 #include "corvantis.h"
 #include "fakeplatform.h"
+#include "installdecision.h"
 #include "installerwindow.h"
 #include "logtail.h"
+#include "standins.h"
+#include "systemplatform.h"
 #include "testenvironment.h"
 #include "testserver.h"
 
@@ -26,6 +29,7 @@ private:
     std::unique_ptr<TestServer> m_server;
     FakePlatform m_platform;
     std::unique_ptr<BoxAnswerer> m_boxes;
+    std::unique_ptr<StandIns> m_standIns;
     std::unique_ptr<InstallerWindow> m_window;
     QByteArray m_package, m_zip;
     QString m_team;
@@ -41,6 +45,19 @@ private:
         QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_platform.volumes = QStringList({"/", "/Volumes/Test"});
         m_platform.receipts["/Volumes/Test"] = "version: " + version + "\nvolume: " + volume();
+    }
+
+    // An update that needs the team's signature: the early check sees it, and the privileged
+    // script runs through the stand-ins, whose package tool says the same of these bytes only.
+    void requireTheTeam()
+    {
+        m_team = kTeam;
+        m_platform.signature.output =
+            signatureVerdict("signed by a developer certificate issued by Apple for distribution",
+                             {"Developer ID Installer: Halvery Ltd (H4LV3RY001)"}, "C.pkg");
+        m_platform.scriptRunner = &SystemPlatform::instance();
+        m_standIns->setOutput(m_platform.signature.output, 0);
+        m_standIns->setSignedPackage(m_package);
     }
 
     void offerPackage(const QString& name, const TestResponse& package)
@@ -93,6 +110,7 @@ private slots:
         m_platform = FakePlatform();
         m_team.clear();
         m_boxes = std::make_unique<BoxAnswerer>();
+        m_standIns = std::make_unique<StandIns>();
         QDir(volume()).removeRecursively();
         QFile::remove(mark());
         for (const QString& name : dataFiles())
@@ -103,8 +121,9 @@ private slots:
     void cleanup()
     {
         m_window.reset();
-        QCOMPARE(m_boxes->unexpected, 0);
         m_server.reset();
+        m_standIns.reset();
+        QCOMPARE(m_boxes->unexpected, 0);
     }
 
     void successfulRuns_data()
@@ -132,10 +151,7 @@ private slots:
         const bool update = !installed.isEmpty();
         if (update) {
             installProduct(installed);
-            m_team = kTeam;
-            m_platform.signature.output = signatureVerdict(
-                "signed by a developer certificate issued by Apple for distribution",
-                {"Developer ID Installer: Halvery Ltd (H4LV3RY001)"}, "C.pkg");
+            requireTheTeam();
         }
         for (const QString& text : answers.split(' ', Qt::SkipEmptyParts))
             text == "Escape" ? m_boxes->press(Qt::Key_Escape) : m_boxes->click(text);
@@ -154,9 +170,13 @@ private slots:
         QCOMPARE(m_server->requestedPaths(), QStringList({kUpdatePath, "/files/" + name}));
         QVERIFY(seen == m_package);
         QCOMPARE(bar, 1000);
-        const QString script = update ? "do shell script \"/usr/sbin/installer -pkg '" + pkg +
-                                            "' -target '" + volume() +
-                                            "'\" with administrator privileges"
+        // What root installed is its own copy of the checked bytes, gone afterwards.
+        const QStringList installer = m_standIns->recordedArguments();
+        QVERIFY(!update || (installer.value(0) == "-pkg" &&
+                            installer.mid(2) == QStringList({"-target", volume()}) &&
+                            !QFileInfo::exists(QFileInfo(installer[1]).path())));
+        QVERIFY(m_standIns->installedPackage() == (update ? m_package : QByteArray()));
+        const QString script = update ? installScript(pkg, volume(), kTeam, m_package.size())
                                       : "do shell script \"/usr/bin/open '-W' '" + pkg + "'\"";
         QCOMPARE(m_platform.scripts, QStringList({script}));
         QCOMPARE(m_platform.checkedPackages, update ? QStringList({pkg}) : QStringList());
@@ -225,6 +245,14 @@ private slots:
             "Please contact support@halvery.com.");
         row("update cancelled",
             "Failed to update Corvantis.\n\nThe administrator password is required to do this.");
+        // Another program of the user puts its own package in place of the checked one.
+        for (const char* how : {"renamed over it at the prompt", "rewritten at the prompt",
+                                "rewritten after the early check"})
+            for (const char* kind : {".pkg", ".zip"})
+                row(qPrintable(QString("swapped: %1, %2").arg(how, kind)),
+                    "Failed to update Corvantis.\n\nThe package was changed after its signature "
+                    "was checked, so it was not installed.",
+                    {}, QString("Corvantis-2.0.0") + kind);
         row("installation fails", "Failed to install Corvantis.\n\nThe installation failed.");
         row("package cannot be removed",
             "Failed to remove file.\n\n" + dataDirectory() + "/Corvantis-2.0.0.pkg",
@@ -234,9 +262,10 @@ private slots:
     void failures()
     {
         const QString failure = QTest::currentDataTag();
-        const bool ranInstaller =
-            QStringList({"update cancelled", "installation fails", "package cannot be removed"})
-                .contains(failure);
+        const bool swapped = failure.startsWith("swapped");
+        const bool ranInstaller = swapped || QStringList({"update cancelled", "installation fails",
+                                                          "package cannot be removed"})
+                                                 .contains(failure);
         QFETCH(QString, text);
         QFETCH(QStringList, left);
         QFETCH(QString, name);
@@ -254,9 +283,20 @@ private slots:
         }
         if (failure == "same version installed")
             installProduct("2.0.0");
-        if (failure == "older version kept" || failure == "update cancelled") {
+        if (failure == "older version kept" || failure == "update cancelled" || swapped) {
             installProduct("1.0.0");
-            m_boxes->click(failure == "update cancelled" ? "YES" : "NO");
+            m_boxes->click(failure == "older version kept" ? "NO" : "YES");
+        }
+        if (swapped) {
+            requireTheTeam();
+            const QByteArray theirs = "another program's package";
+            if (failure.contains("after the early check"))
+                m_platform.afterSignature = [=](const QString& path) {
+                    writeFile(path, theirs);
+                };
+            else
+                m_standIns->swapAtPrompt(failure.contains("renamed") ? "rename" : "rewrite", theirs,
+                                         dataDirectory() + "/Corvantis-2.0.0.pkg");
         }
         if (failure == "update cancelled" || failure == "installation fails")
             m_platform.outcome = ScriptOutcome{false, failure == "update cancelled" ? -128 : 1,
@@ -282,7 +322,8 @@ private slots:
         QVERIFY(!refused || m_server->requestedPaths() == QStringList({kUpdatePath}));
         QCOMPARE(dataFiles(), left);
         QCOMPARE(m_platform.scripts.size(), ranInstaller ? 1 : 0);
-        QCOMPARE(m_platform.checkedPackages.size(), failure == "not signed by the team" ? 1 : 0);
+        QCOMPARE(m_platform.checkedPackages.size(), !m_team.isEmpty());
+        QVERIFY(m_standIns->installedPackage().isEmpty());
         if (failure == "answer past the bound")
             QVERIFY(log.messages().contains(
                 "Could't update, unexpected response\n " + QString(65536, 'a') +
