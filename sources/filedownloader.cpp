@@ -108,7 +108,7 @@ void FileDownloader::issue(const QNetworkRequest& request)
     manager = new QNetworkAccessManager(this);
     connect(manager, &QNetworkAccessManager::finished, this, &FileDownloader::dataReady);
     if (relay)
-        manager->setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", relay->port()));
+        manager->setProxy(relay->proxy());
 
     reply = manager->get(request);
     // Qt's reading through a proxy stalls for good when the read buffer is bounded, so a relayed
@@ -128,21 +128,31 @@ void FileDownloader::issue(const QNetworkRequest& request)
 
 void FileDownloader::headersReady()
 {
+    if (!reply)
+        return;
+
     // Qt reads plain HTTP itself through a socket that notices the server's close only by
     // chance, and then takes a chunked body cut short for a whole one, asks for it again or
     // waits for ever. Such a body is asked for once more through the relay, whose close Qt
-    // always notices, before any of it has been taken.
-    if (relay || !reply || reply->url().scheme().compare("http", Qt::CaseInsensitive) != 0 ||
-        !reply->rawHeader("Transfer-Encoding").toLower().contains("chunked"))
+    // always notices, before any of it has been taken. Through a proxy of the system's Qt reads
+    // as through the relay, and the relay must not go round that proxy.
+    const QUrl url = reply->url();
+    if (relay || url.scheme().compare("http", Qt::CaseInsensitive) != 0 ||
+        !reply->rawHeader("Transfer-Encoding").toLower().contains("chunked") ||
+        QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url)).value(0).type() !=
+            QNetworkProxy::NoProxy)
         return;
-    relay = new SocksRelay(this);
+    relay = new SocksRelay(url.host(QUrl::FullyEncoded), quint16(url.port(80)), this);
     if (!relay->listen()) {
         delete relay;
         relay = nullptr;
         return;
     }
+    // The server sees the request twice.
+    qDebug() << "Downloading " << url.toString()
+             << " again through the installer's relay, as the body is chunked";
     QNetworkRequest request = reply->request();
-    request.setUrl(reply->url());
+    request.setUrl(url);
     stopTransfer();
     manager->deleteLater();
     if (file) {
@@ -172,10 +182,7 @@ void FileDownloader::clean()
         reply->deleteLater();
         reply = nullptr;
     }
-    if (relay) {
-        relay->deleteLater();
-        relay = nullptr;
-    }
+    dropRelay();
     target = nullptr;
     if (file) {
         file->deleteLater();
@@ -200,7 +207,7 @@ void FileDownloader::partialDataReady()
     if (file) {
         const QByteArray chunk = reply->readAll();
         if (!chunk.isEmpty() && file->write(chunk) <= 0)
-            failWrite();
+            stopWithError(QString("I/O failure (%1)").arg(file->errorString()));
     } else if (target && sizeLimit >= 0 && available > sizeLimit) {
         deliverOversized();
     }
@@ -216,26 +223,34 @@ void FileDownloader::stopTransfer()
     reply->deleteLater();
 }
 
-void FileDownloader::failWrite()
+void FileDownloader::stopWithError(const QString& error)
 {
     stopTransfer();
-    emit errorOccurred(QString("I/O failure (%1)").arg(file->errorString()));
+    dropRelay();
+    emit errorOccurred(error);
+}
+
+// The relay goes as soon as its one download has ended, before a slot can open a box. Qt's end
+// of its connection lives in another thread, so nothing of the relay is on the stack here.
+void FileDownloader::dropRelay()
+{
+    delete relay;
+    relay = nullptr;
 }
 
 void FileDownloader::deliverOversized()
 {
     // An error page too long to read is still the server's error, worded as Qt words it.
     if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400) {
-        const QString error =
+        stopWithError(
             QString("Error transferring %1 - server replied: %2")
                 .arg(reply->url().toString(),
-                     reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
-        stopTransfer();
-        emit errorOccurred(error);
+                     reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
         return;
     }
     *target = reply->read(sizeLimit + 1);
     stopTransfer();
+    dropRelay();
     emit finished();
 }
 
@@ -246,6 +261,7 @@ void FileDownloader::on_download_progress(qint64, qint64 bytesTotal)
 
 void FileDownloader::dataReady(QNetworkReply* finishedReply)
 {
+    dropRelay();
     if (finishedReply->error() != QNetworkReply::NoError) {
         emit errorOccurred(finishedReply->errorString());
         clean();

@@ -52,7 +52,8 @@ private slots:
 private:
     void issue(const QNetworkRequest& request);
     void headersReady();
-    void failWrite();
+    void stopWithError(const QString& error);
+    void dropRelay();
     void deliverOversized();
     void stopTransfer();
 

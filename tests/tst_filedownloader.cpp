@@ -2,6 +2,7 @@
 #include "filedownloader.h"
 #include "logging.h"
 #include "logtail.h"
+#include "socksrelay.h"
 #include "testenvironment.h"
 #include "testserver.h"
 
@@ -26,9 +27,19 @@ struct Run // one download to its end, set up as the installer's are; file mode 
 {
     Run(const QString& url, const QString& directory)
     {
-        QObject::connect(&downloader, &FileDownloader::finished, [this] { ends += "finished"; });
+        QObject::connect(&downloader, &FileDownloader::finished, [this] { end("finished"); });
         QObject::connect(&downloader, &FileDownloader::errorOccurred,
-                         [this](const QString& error) { ends += error; });
+                         [this](const QString& error) { end(error); });
+        // Another program of the user tries the relay's port while the relay serves.
+        QObject::connect(&downloader, &FileDownloader::downloadProgress, [this] {
+            auto* relay = downloader.findChild<SocksRelay*>();
+            if (!relay || strangerRefused)
+                return;
+            QTcpSocket stranger;
+            stranger.connectToHost(QHostAddress::LocalHost, relay->port());
+            strangerRefused = !stranger.waitForConnected(5000) &&
+                              stranger.error() == QAbstractSocket::ConnectionRefusedError;
+        });
         downloader.setSizeLimit(kMiB);
         downloader.setReservedFileNames({Corvantis::kLogFileName});
         started = directory.isEmpty() ? downloader.download(url, &target, error)
@@ -36,6 +47,11 @@ struct Run // one download to its end, set up as the installer's are; file mode 
         runEventsUntil([this] { return !started || !ends.isEmpty(); }, 20000);
     }
     qulonglong arrived() const { return progress.isEmpty() ? 0 : progress.last()[0].toULongLong(); }
+    void end(const QString& how)
+    {
+        ends += how;
+        relayLeft = relayLeft || downloader.findChild<SocksRelay*>();
+    }
 
     LogTail log;
     FileDownloader downloader;
@@ -44,6 +60,7 @@ struct Run // one download to its end, set up as the installer's are; file mode 
     QString filePath, error = "untouched";
     QByteArray target = "sentinel";
     QStringList ends; // the terminal signals, one expected
+    bool strangerRefused = false, relayLeft = false;
 };
 
 } // namespace
@@ -73,13 +90,18 @@ private slots:
             QTest::newRow(tag) << Case{url, end, fileMode, body, total};
         };
         const QByteArray b(4 * kMiB, 'b'), big = "Content-Length: 6442450945\r\n";
+        // The server sees a chunked request twice: once directly, once through the relay.
+        const auto relayed = [](const QString& url) {
+            return "Downloading  \"" + url +
+                   "\"  again through the installer's relay, as the body is chunked\n";
+        };
         const QByteArray zipped("\x1f\x8b\x08\0\0\0\0\0\x02\x03\x03\0\0\0\0\0\0\0\0\0", 20);
         const QByteArray there = "Location: " + m_https.route("/f", {200, b}).toUtf8() + "\r\n";
         const QByteArray back = "Location: " + m_http.url("/a").toUtf8() + "\r\n";
         row("file, empty, an encoded slash stays inside",
             m_http.route("/..%2FA%20%C3%A9.pkg", {200, ""}), "finished", true, "", 0);
-        row("file, slow chunks", m_http.route("/c.pkg", {200, b.left(12000), {}, true, -1, 1000}),
-            "finished", true, b.left(12000), kNoTotal);
+        const QString slow = m_http.route("/c.pkg", {200, b.left(12000), {}, true, -1, 1000});
+        row("file, slow chunks", slow, relayed(slow) + "finished", true, b.left(12000), kNoTotal);
         row("memory, gzip kept as sent, slow",
             m_http.route("/zipped", {200, zipped, "Content-Encoding: gzip\r\n", false, -1, 5}),
             "finished", false, zipped, 20);
@@ -95,13 +117,15 @@ private slots:
         row("https to http", m_https.route("/moved.pkg", {302, "", back}), "Insecure redirect",
             true, "", 0);
         // Qt notices a cut only at times, else the downloader's own check must: tries meet both.
-        for (const bool chunked : {false, true})
-            for (const char* mode : {"memory", "memory, again", "file", "file, again"})
+        for (const bool chunked : {false, true}) {
+            for (const char* mode : {"memory", "memory, again", "file", "file, again"}) {
+                const QString url = m_http.route(QString("/cut/%1.pkg").arg(++m_runs),
+                                                 {200, b, chunked ? "" : big, chunked, kMiB});
                 row(qPrintable(QString("cut, %1, %2").arg(chunked ? "chunked" : "length", mode)),
-                    m_http.route(QString("/cut/%1.pkg").arg(++m_runs),
-                                 {200, b, chunked ? "" : big, chunked, kMiB}),
-                    "Connection closed", mode[0] == 'f', mode[0] == 'f' ? b : "sentinel",
-                    chunked ? kNoTotal : 6442450945ULL);
+                    url, (chunked ? relayed(url) : QString()) + "Connection closed", mode[0] == 'f',
+                    mode[0] == 'f' ? b : "sentinel", chunked ? kNoTotal : 6442450945ULL);
+            }
+        }
     }
 
     void download()
@@ -109,13 +133,20 @@ private slots:
         QFETCH(Case, c);
         const QString dir = m_dir.filePath(QString::number(++m_runs) + "/new"); // made
         const QString path = dir + "/" + QUrl::fromPercentEncoding(c.url.toUtf8()).section('/', -1);
-        const bool finished = c.end == "finished";
+        const bool finished = c.end.endsWith("finished");
         QVERIFY(finished || writeFile(path, QByteArray(300 * 1024, 'X'))); // a stale one must go
         Run run(c.url, c.fileMode ? dir : QString());
         QVERIFY(run.started && run.error == "untouched");
         QCOMPARE(run.filePath, c.fileMode ? path : QString());
-        QCOMPARE((run.log.messages() + run.ends).join('\n'),
-                 "Downloading  \"" + c.url + "\"\n" + c.end);
+        // "*": what the machine has free.
+        const QString said = (run.log.messages() + run.ends).join('\n');
+        const QString expected = "Downloading  \"" + c.url + "\"\n" + c.end;
+        QVERIFY2(said.startsWith(expected.section('*', 0, 0)) &&
+                     said.endsWith(expected.section('*', 1)),
+                 qPrintable(said));
+        // The relay served only the installer, and went with the download's end.
+        QCOMPARE(run.strangerRefused, c.end.contains("relay"));
+        QVERIFY(!run.relayLeft);
         // Nothing of a failed request is left that could still write to the file or report.
         QTRY_VERIFY(finished || (run.downloader.findChildren<QNetworkReply*>().isEmpty() &&
                                  (!c.fileMode || run.downloader.children().isEmpty())));
@@ -142,6 +173,124 @@ private slots:
             QCOMPARE(run.error, QString(c[1]).replace("%2", taken).replace("%1", c[0]));
             QCOMPARE(run.filePath, c.value(2));
             QVERIFY(!run.started && run.ends.isEmpty() && run.log.messages().isEmpty());
+        }
+    }
+
+    // A program that finds the relay's port, and knows the protocol, reaches nothing through it:
+    // without the credentials, with another command, for another destination or in silence.
+    void relayRefusesStrangers_data()
+    {
+        QTest::addColumn<QByteArray>("sent"); // U, P: the relay's credentials; D, O: two ports
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray greeting("\x05\x01\x02", 3), admitted("\x05\x02\x01\x00", 4);
+        const QByteArray credentials = "\x01\x20U\x20P", local("\x00\x01\x7f\0\0\x01", 6);
+        const auto reply = [](char code) {
+            return "\x05" + QByteArray(1, code) + QByteArray("\0\x01", 2) + QByteArray(6, '\0');
+        };
+        QTest::newRow("the installer, for its destination")
+            << greeting + credentials + "\x05\x01" + local + "D" << admitted + reply(0);
+        QTest::newRow("no credentials") << QByteArray("\x05\x01\x00", 3) << QByteArray("\x05\xff");
+        QTest::newRow("another password")
+            << greeting + "\x01\x20U\x20" + QByteArray(32, 'p') << QByteArray("\x05\x02\x01\x01");
+        QTest::newRow("BIND") << greeting + credentials + "\x05\x02" + local + "D"
+                              << admitted + reply(7);
+        QTest::newRow("another port")
+            << greeting + credentials + "\x05\x01" + local + "O" << admitted + reply(2);
+        QTest::newRow("another host")
+            << greeting + credentials + QByteArray("\x05\x01\x00\x03\x09localhostD", 15)
+            << admitted + reply(2);
+        QTest::newRow("a flood") << greeting + QByteArray(100000, 'x') << QByteArray();
+        QTest::newRow("silence") << QByteArray() << QByteArray();
+    }
+
+    void relayRefusesStrangers()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, answer);
+        QTcpServer destination, other;
+        QVERIFY(destination.listen(QHostAddress::LocalHost) &&
+                other.listen(QHostAddress::LocalHost));
+        SocksRelay relay("127.0.0.1", destination.serverPort());
+        QVERIFY(relay.listen());
+        const QNetworkProxy proxy = relay.proxy();
+        QCOMPARE(proxy.user().size(), 32);
+        QVERIFY(proxy.user() != proxy.password());
+        const auto port = [](const QTcpServer& server) {
+            return QByteArray(1, char(server.serverPort() >> 8)) + char(server.serverPort() & 0xff);
+        };
+        sent.replace("U", proxy.user().toLatin1()).replace("P", proxy.password().toLatin1());
+        sent.replace("D", port(destination)).replace("O", port(other));
+
+        QTcpSocket client, second;
+        client.connectToHost(QHostAddress::LocalHost, relay.port());
+        QVERIFY(client.waitForConnected(5000));
+        client.write(sent);
+        QByteArray received;
+        const bool admitted =
+            QTest::currentDataTag() == QByteArray("the installer, for its destination");
+        // Closed by the relay, or else (only for the installer) through to its destination.
+        QVERIFY(runEventsUntil(
+            [&] {
+                received += client.readAll();
+                return client.state() == QAbstractSocket::UnconnectedState ||
+                       (admitted && received.size() >= answer.size());
+            },
+            10000));
+        QCOMPARE(received, answer);
+        runEventsUntil([&] { return destination.hasPendingConnections(); }, admitted ? 5000 : 100);
+        QCOMPARE(destination.hasPendingConnections(), admitted);
+        QVERIFY(!other.hasPendingConnections());
+        // One client, whoever it was: the relay listens no more.
+        second.connectToHost(QHostAddress::LocalHost, relay.port());
+        QVERIFY(!second.waitForConnected(5000));
+        QCOMPARE(second.error(), QAbstractSocket::ConnectionRefusedError);
+    }
+
+    // With a proxy set, as the system's settings give one, Qt reads through that proxy as
+    // through the relay: once, with no relay going round the proxy, and a cut body is reported.
+    // Qt sends nothing for a loopback address to a proxy, so the address names a host that only
+    // the proxy knows, through the test server as its next proxy.
+    void throughAProxy()
+    {
+        QTemporaryDir dir;
+        QTcpServer free;
+        QVERIFY(free.listen(QHostAddress::LocalHost));
+        const quint16 port = free.serverPort();
+        free.close();
+        QVERIFY(writeFile(dir.filePath("tinyproxy.conf"),
+                          QString("Port %1\nListen 127.0.0.1\nAllow 127.0.0.1\nUpstream http %2\n")
+                              .arg(port)
+                              .arg(m_http.baseUrl().section('/', -1))
+                              .toUtf8()));
+        QProcess tinyproxy;
+        tinyproxy.start("tinyproxy", {"-d", "-c", dir.filePath("tinyproxy.conf")});
+        QVERIFY2(tinyproxy.waitForStarted(), "tinyproxy is missing; scripts/setup.sh installs it");
+        const auto stop = qScopeGuard([&] {
+            QNetworkProxy::setApplicationProxy(QNetworkProxy::DefaultProxy);
+            tinyproxy.kill();
+            tinyproxy.waitForFinished();
+        });
+        QVERIFY(runEventsUntil(
+            [&] {
+                QTcpSocket probe;
+                probe.connectToHost(QHostAddress::LocalHost, port);
+                return probe.waitForConnected(1000);
+            },
+            10000));
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", port));
+        const QByteArray body(300000, 'p');
+        for (const QString kind : {"chunked", "length", "chunked, cut"}) {
+            const bool cut = kind.endsWith("cut");
+            const QString path = "/" + QString(kind).replace(", ", "-") + ".pkg";
+            const QString url = "http://corvantis.test" + path;
+            m_http.route("http://corvantis.test:80" + path,
+                         {200, body, {}, kind.startsWith("chunked"), cut ? 100000 : -1});
+            Run run(url, dir.path());
+            QCOMPARE((run.log.messages() + run.ends).join('\n'),
+                     "Downloading  \"" + url + "\"\n" + (cut ? "Connection closed" : "finished"));
+            QCOMPARE(m_http.requestedPaths().count("http://corvantis.test:80" + path), 1);
+            QVERIFY(readFile(dir.filePath(path.mid(1))) == (cut ? body.left(100000) : body));
         }
     }
 
