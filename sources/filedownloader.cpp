@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -10,6 +11,7 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
+#include "diskspace.h"
 #include "socksrelay.h"
 
 namespace {
@@ -130,6 +132,8 @@ void FileDownloader::headersReady()
 {
     if (!reply)
         return;
+    if (file && refusedBody())
+        return;
 
     // Qt reads plain HTTP itself through a socket that notices the server's close only by
     // chance, and then takes a chunked body cut short for a whole one, asks for it again or
@@ -160,6 +164,30 @@ void FileDownloader::headersReady()
         file->resize(0);
     }
     issue(request);
+}
+
+bool FileDownloader::refusedBody()
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status < 200 || status >= 300)
+        return false; // Qt reports what is wrong with the answer itself
+    QString error;
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed();
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    // The bytes on disk must be the file itself; Qt leaves a body in another encoding as it
+    // came, as the request asks for none. A body that cannot fit would fill the disk before
+    // anything could be done with it.
+    if (!encoding.isEmpty() && encoding.compare("identity", Qt::CaseInsensitive) != 0)
+        error = QString("The server sent the file in the content encoding \"%1\" instead of as "
+                        "it is.")
+                    .arg(QString::fromLatin1(encoding));
+    else if (length.isValid())
+        hasRoomFor(QFileInfo(*file).absolutePath(), length.toLongLong(), error);
+    if (error.isEmpty())
+        return false;
+    stopWithError(error);
+    clean();
+    return true;
 }
 
 void FileDownloader::setSizeLimit(qint64 bytes)

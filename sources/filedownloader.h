@@ -52,6 +52,9 @@ private slots:
 private:
     void issue(const QNetworkRequest& request);
     void headersReady();
+    // File mode: refuses a body in another encoding than the file's own, or too long for the
+    // disk, before any of it is written; true when it did.
+    bool refusedBody();
     void stopWithError(const QString& error);
     void dropRelay();
     void deliverOversized();

@@ -6,7 +6,10 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <limits>
 #include <unzip.h>
+
+#include "diskspace.h"
 
 namespace {
 
@@ -18,6 +21,23 @@ constexpr int kCaseInsensitive = 2;
 
 constexpr uLong kMethodStored = 0;
 constexpr uLong kFlagEncrypted = 0x1;
+// Systems whose archivers keep a Unix file mode in the high half of the external attributes.
+constexpr uLong kHostUnix = 3;
+constexpr uLong kHostMacOS = 19;
+constexpr uLong kFileType = 0170000;
+constexpr uLong kRegularFile = 0100000;
+constexpr uLong kDosDirectory = 0x10;
+
+// A link, folder or device entry would be written out as a file holding the link's target or
+// nothing, and handed on as the package.
+bool isRegularFile(const unz_file_info64& info)
+{
+    const uLong host = info.version >> 8;
+    const uLong type = (info.external_fa >> 16) & kFileType;
+    if ((host == kHostUnix || host == kHostMacOS) && type != 0)
+        return type == kRegularFile;
+    return (info.external_fa & kDosDirectory) == 0;
+}
 
 // The library inflates and checks only stored and deflated entries. Anything else it either
 // refuses or, for bzip2 without bzip2 support and for encrypted data opened without a password,
@@ -25,7 +45,7 @@ constexpr uLong kFlagEncrypted = 0x1;
 bool isReadable(const unz_file_info64& info)
 {
     return (info.compression_method == kMethodStored || info.compression_method == Z_DEFLATED) &&
-           (info.flag & kFlagEncrypted) == 0;
+           (info.flag & kFlagEncrypted) == 0 && isRegularFile(info);
 }
 
 constexpr ZPOS64_T kZip64Escape = 0xFFFFFFFF;
@@ -222,6 +242,12 @@ bool Unzipper::unzip(QString entry, QString directory, QString& error)
 
     if (!QDir().mkpath(directory)) {
         error = QStringLiteral("The directory %1 is not accessible.").arg(directory);
+        unzCloseCurrentFile(archive);
+        return false;
+    }
+    // A stated size that cannot fit would fill the disk before the data could be found wrong.
+    const quint64 size = qMin<quint64>(info.uncompressed_size, std::numeric_limits<qint64>::max());
+    if (!hasRoomFor(directory, qint64(size), error)) {
         unzCloseCurrentFile(archive);
         return false;
     }

@@ -37,6 +37,17 @@ bool runEventsUntil(const std::function<bool()>& done, int timeoutMs)
     return done();
 }
 
+bool matchesPattern(const QString& text, const QString& pattern)
+{
+    QStringList parts = pattern.split('*');
+    for (QString& part : parts)
+        part = QRegularExpression::escape(part);
+    return QRegularExpression("\\A" + parts.join(".*") + "\\z",
+                              QRegularExpression::DotMatchesEverythingOption)
+        .match(text)
+        .hasMatch();
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile file(path);

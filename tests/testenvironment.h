@@ -12,6 +12,9 @@ void prepareTestProcess();
 // The per-user data directory the installer writes its log and package into.
 QString dataDirectory();
 
+// Whether the text is the pattern, each "*" in it standing for any text.
+bool matchesPattern(const QString& text, const QString& pattern);
+
 QByteArray readFile(const QString& path);                     // empty when it cannot be read
 bool writeFile(const QString& path, const QByteArray& bytes); // anew, making missing folders
 
