@@ -2,14 +2,17 @@
 // corvantis-bench unzip <archive> <entry> <directory>
 // corvantis-bench answer <url> [<authority.pem>]
 // corvantis-bench osascript
+// corvantis-bench receipt
 // corvantis-bench idle | libs
 // Runs one download (file mode) or one extraction with the installer's own classes and exits 0
 // on success, 1 on failure with the error on standard error. "answer" fetches and reads an update
 // answer as the update check does (an extra authority may be trusted for https) and prints what
-// it kept; "osascript" runs one AppleScript through the system's runner and prints the outcome.
+// it kept; "osascript" runs one AppleScript through the system's runner and prints the outcome;
+// "receipt" asks the system's receipt tool for the product's receipt on "/" and prints its size.
 // The baselines: "idle" makes the application object and runs the event loop once, "libs" only
 // loads the libraries and exits.
 
+#include "corvantis.h"
 #include "filedownloader.h"
 #include "systemplatform.h"
 #include "unzipper.h"
@@ -32,6 +35,7 @@ int usage()
                          "       corvantis-bench unzip <archive> <entry> <directory>\n"
                          "       corvantis-bench answer <url> [<authority.pem>]\n"
                          "       corvantis-bench osascript\n"
+                         "       corvantis-bench receipt\n"
                          "       corvantis-bench idle | libs\n");
     return 2;
 }
@@ -108,6 +112,14 @@ int osascript()
     return 0;
 }
 
+int receipt()
+{
+    const QString text =
+        SystemPlatform::instance().packageReceipt(Corvantis::kPackageIdentifier, "/");
+    std::printf("receipt: kept %d characters\n", text.size());
+    return 0;
+}
+
 int unzip(const QString& archive, const QString& entry, const QString& directory)
 {
     Unzipper unzipper;
@@ -147,6 +159,8 @@ int main(int argc, char** argv)
         return answer(app, args[1], args.value(2));
     if (args.size() == 1 && args[0] == "osascript")
         return osascript();
+    if (args.size() == 1 && args[0] == "receipt")
+        return receipt();
     if (args.size() == 1 && args[0] == "idle")
         return idle(app);
     return usage();

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Times the installer's downloader and unzipper (through corvantis-bench) against curl, bsdtar and
-# Info-ZIP unzip on this machine, watches the memory of the update check and the AppleScript
-# runner on hostile input, and writes the figures to BENCHMARKS.md at the repository root.
+# Info-ZIP unzip on this machine, watches the memory of the update check, the AppleScript runner
+# and the receipt query on hostile input, and writes the figures to BENCHMARKS.md at the
+# repository root.
 #
 #   scripts/bench.sh                 # 5 alternating runs of everything
 #   BENCH_RUNS=9 scripts/bench.sh    # more runs
@@ -214,6 +215,30 @@ for ((i = 0; i < runs; i++)); do
 done
 grep '^osascript' "$work/printed" | sort -u | sed 's/^/   /'
 
+# --- receipt query ------------------------------------------------------------------------------
+
+# The volume scan reads what the receipt tool prints up to a bound: a stand-in pkgutil first on
+# PATH prints a normal receipt, another one 50 MB of receipt lines.
+mkdir -p "$work/pkgutil-normal" "$work/pkgutil-flood"
+cat >"$work/pkgutil-normal/pkgutil" <<'EOF'
+#!/bin/sh
+printf 'package-id: com.halvery.pkg.Corvantis\nversion: 2.4.1\nvolume: /\nlocation: \n'
+EOF
+cat >"$work/pkgutil-flood/pkgutil" <<'EOF'
+#!/bin/sh
+printf 'package-id: com.halvery.pkg.Corvantis\nversion: 2.4.1\nvolume: /\n'
+yes 'location: a receipt line of a hostile receipt tool' | head -c 50000000
+EOF
+chmod 755 "$work/pkgutil-normal/pkgutil" "$work/pkgutil-flood/pkgutil"
+echo "== receipt query ($runs runs each)"
+for ((i = 0; i < runs; i++)); do
+    for kind in normal flood; do
+        measure "receipt-$kind" env PATH="$work/pkgutil-$kind:$PATH" "$bench" receipt
+        echo "receipt-$kind $(cat "$work/out.txt")" >>"$work/printed"
+    done
+done
+grep '^receipt' "$work/printed" | sort -u | sed 's/^/   /'
+
 # --- extraction ---------------------------------------------------------------------------------
 
 echo "== making a 512 MiB package (text-like and random bytes) and its archive"
@@ -337,6 +362,14 @@ def memory_goals():
                  f"{line_peak:.1f} MiB with the error line alone, {flood_peak - line_peak:+.1f} MiB "
                  f"({met[flood_peak - line_peak <= margin]}); the last line was still read "
                  f"({met[last_read]}).")
+    normal_peak = max(rss["receipt-normal"]) / 1024
+    receipt_flood = max(rss["receipt-flood"]) / 1024
+    refused = all("kept 0 characters" in text for text in said["receipt-flood"])
+    lines.append(f"Receipt query: peak RSS {receipt_flood:.1f} MiB with 50 MB of receipt lines "
+                 f"against {normal_peak:.1f} MiB with a normal receipt, "
+                 f"{receipt_flood - normal_peak:+.1f} MiB "
+                 f"({met[receipt_flood - normal_peak <= margin]}); the flood counted as no receipt "
+                 f"({met[refused]}).")
     return lines
 
 cpu = "?"
@@ -379,6 +412,8 @@ lines = [
     row("AppleScript runner: error line only", "corvantis-bench osascript", "osascript-line"),
     row("AppleScript runner: 200 MB out, 200 MB err, error line", "corvantis-bench osascript",
         "osascript-flood"),
+    row("Receipt query: a normal receipt", "corvantis-bench receipt", "receipt-normal"),
+    row("Receipt query: 50 MB of receipt lines", "corvantis-bench receipt", "receipt-flood"),
     row("Extract a 512 MiB deflated entry", "corvantis-bench unzip", "unzip-corvantis"),
     row("Extract a 512 MiB deflated entry", "bsdtar -xf", "unzip-bsdtar"),
     row("Extract a 512 MiB deflated entry", "unzip -o -q", "unzip-infozip"),
@@ -404,9 +439,12 @@ lines = [
     "with the test certificates. The AppleScript "
     "runner runs a stand-in `osascript` first on PATH that writes 200 MB to standard output and "
     "200 MB to standard error before the error line \"0:10: execution error: Flooded (-1)\" "
-    "and exit status 1, against one that writes the error line alone. Goal for both: peak RSS "
+    "and exit status 1, against one that writes the error line alone. The receipt query of the "
+    "volume scan runs a stand-in `pkgutil` first on PATH that prints 50 MB of receipt lines, "
+    "against one that prints a normal receipt. Goal for all three: peak RSS "
     f"no more than {margin} MiB above the small input's (memory does not grow with the input); "
-    "the update check keeps at most 1 MiB + 1 byte, and the runner still reads the last line.",
+    "the update check keeps at most 1 MiB + 1 byte, the runner still reads the last line, and a "
+    "receipt past the bound counts as none.",
     "",
     "Against the goals:",
     "",

@@ -85,9 +85,15 @@ QString SystemPlatform::packageReceipt(const QString& packageIdentifier, const Q
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, {"--pkg-info", packageIdentifier, "--volume=" + mountPoint},
                   QIODevice::ReadOnly);
-    if (!process.waitForFinished(-1))
-        return QString();
-    return strictUtf8(process.readAllStandardOutput());
+    // A receipt is a few lines; more than the bound is no receipt.
+    QByteArray output;
+    bool whole = true;
+    drainToEnd(process, [&output, &whole](const QByteArray& piece) {
+        whole = whole && output.size() + piece.size() <= kToolOutputBound;
+        if (whole)
+            output += piece;
+    });
+    return whole ? strictUtf8(output) : QString();
 }
 
 ScriptOutcome SystemPlatform::runAppleScript(const QString& source)

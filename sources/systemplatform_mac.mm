@@ -5,6 +5,37 @@
 
 #include <algorithm>
 
+namespace {
+
+// Output kept of a tool; the parts read are a few lines long.
+constexpr NSUInteger kToolOutputBound = 64 * 1024;
+
+// Reads the pipe until the tool closes it, keeping at most the bound, so that no amount of output
+// fills the memory and the tool never waits on a full pipe. False when more came than was kept,
+// or the pipe could not be read.
+bool readBounded(NSFileHandle* handle, QByteArray& kept)
+{
+    bool whole = true;
+    @try {
+        for (bool more = true; more;) {
+            @autoreleasepool {
+                NSData* piece = [handle availableData];
+                const NSUInteger length = [piece length];
+                const NSUInteger room = kToolOutputBound - NSUInteger(kept.size());
+                kept.append(static_cast<const char*>([piece bytes]), int(std::min(length, room)));
+                whole = whole && length <= room;
+                more = length > 0;
+            }
+        }
+    } @catch (NSException*) {
+        whole = false;
+    }
+    [handle closeFile];
+    return whole;
+}
+
+} // namespace
+
 SystemPlatform& SystemPlatform::instance()
 {
     static SystemPlatform platform;
@@ -39,10 +70,17 @@ QString SystemPlatform::packageReceipt(const QString& packageIdentifier, const Q
         [task setArguments:[NSArray arrayWithObjects:@"--pkg-info", identifier, volume, nil]];
         NSPipe* pipe = [NSPipe pipe];
         [task setStandardOutput:pipe];
-        [task launch];
-        NSFileHandle* output = [pipe fileHandleForReading];
-        NSData* data = [output readDataToEndOfFile];
-        [output closeFile];
+        // A volume whose query cannot run has no receipt.
+        @try {
+            [task launch];
+        } @catch (NSException*) {
+            return receipt;
+        }
+        // A receipt is a few lines; more than the bound is no receipt.
+        QByteArray bytes;
+        if (!readBounded([pipe fileHandleForReading], bytes))
+            return receipt;
+        NSData* data = [NSData dataWithBytes:bytes.constData() length:NSUInteger(bytes.size())];
         NSString* text = [[[NSString alloc] initWithData:data
                                                 encoding:NSUTF8StringEncoding] autorelease];
         if (text)
@@ -88,12 +126,9 @@ ToolOutput SystemPlatform::packageSignature(const QString& packagePath)
         } @catch (NSException*) {
             return result;
         }
-        NSFileHandle* output = [pipe fileHandleForReading];
-        NSData* data = [output readDataToEndOfFile];
-        [output closeFile];
+        // The verdict is read from its start; a last line cut at the bound is not taken.
+        readBounded([pipe fileHandleForReading], result.output);
         [task waitUntilExit];
-        const NSUInteger kept = std::min<NSUInteger>([data length], 64 * 1024);
-        result.output = QByteArray(static_cast<const char*>([data bytes]), int(kept));
         result.finished = [task terminationReason] == NSTaskTerminationReasonExit;
         result.exitCode = [task terminationStatus];
     }

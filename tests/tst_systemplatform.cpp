@@ -31,6 +31,12 @@ private slots:
         standIns.setOutput(QByteArray(200 * 1024, '\xff'), 1); // a flood, not UTF-8
         QCOMPARE(m_system.packageSignature(path).output, QByteArray(64 * 1024, '\xff'));
         QCOMPARE(m_system.packageReceipt("id", path), QString());
+        // A receipt is read up to a bound; past it, it is none.
+        const QByteArray receipt = QByteArray("version: 2.0\n").leftJustified(64 * 1024, 'a');
+        standIns.setOutput(receipt, 0);
+        QCOMPARE(m_system.packageReceipt("id", path), QString(receipt));
+        standIns.setOutput(receipt + "\n", 0);
+        QCOMPARE(m_system.packageReceipt("id", path), QString());
     }
 
     void volumesLeaveOutPseudoFileSystems()
