@@ -14,6 +14,26 @@ constexpr char kNoUpdateInformation[] = "No update information is available";
 // Error pages of web servers fit whole; anything longer is of no use to a reader of the log.
 constexpr int kLoggedAnswerSize = 64 * 1024;
 
+// Control characters would let an answer forge records or drive the terminal of whoever reads
+// the log; they are written as the log writes them in quoted texts. Line feeds and tabs stay.
+QByteArray withControlsEscaped(const QByteArray& text)
+{
+    QByteArray escaped;
+    for (int i = 0; i < text.size(); ++i) {
+        uint c = uchar(text.at(i));
+        // C1 controls come as a two-byte UTF-8 sequence.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() && uchar(text.at(i + 1)) >= 0x80 &&
+                        uchar(text.at(i + 1)) <= 0x9F;
+        if (c1)
+            c = uchar(text.at(++i));
+        if (c1 || c == 0x7F || (c < 0x20 && c != '\n' && c != '\t'))
+            escaped += "\\u" + QByteArray::number(c, 16).toUpper().rightJustified(4, '0');
+        else
+            escaped += char(c);
+    }
+    return escaped;
+}
+
 UpdateInfo failure(const char* logText)
 {
     UpdateInfo info;
@@ -63,7 +83,7 @@ QByteArray answerForLog(const QByteArray& body)
 {
     const QByteArray text(body.constData()); // up to the first zero byte, as it was logged
     if (text.size() <= kLoggedAnswerSize)
-        return text;
+        return withControlsEscaped(text);
     QByteArray start = text.left(kLoggedAnswerSize);
     // Not in the middle of a UTF-8 sequence: a last sequence that is not whole goes.
     int lead = start.size() - 1;
@@ -76,6 +96,6 @@ QByteArray answerForLog(const QByteArray& body)
     const QByteArray size = body.size() > kMaxUpdateAnswerSize
                                 ? "more than " + QByteArray::number(kMaxUpdateAnswerSize)
                                 : QByteArray::number(body.size());
-    return start + "\n[... the answer has " + size + " bytes; the first " +
+    return withControlsEscaped(start) + "\n[... the answer has " + size + " bytes; the first " +
            QByteArray::number(start.size()) + " are logged]";
 }

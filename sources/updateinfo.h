@@ -27,5 +27,5 @@ constexpr qint64 kMaxUpdateAnswerSize = 1024 * 1024;
 UpdateInfo readUpdateInfo(const QByteArray& body);
 
 // The answer as the log keeps it: up to its first zero byte, and of a long answer only the
-// start, followed by its size.
+// start, followed by its size; control characters but line feeds and tabs written as \u001B.
 QByteArray answerForLog(const QByteArray& body);

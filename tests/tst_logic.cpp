@@ -83,6 +83,11 @@ private slots:
                    QByteArray::number(logged) + " are logged]";
         };
         row("logged", QByteArray("ab\0cd", 5), "ab");
+        // Controls escaped as the log quotes texts, C1 ones too; line feeds, tabs and text stay.
+        row("logged", "a\x1b[2J\rb\x7f\xc2\x9b\xc2\xa0\xc3\xa9\td\ne",
+            "a\\u001B[2J\\u000Db\\u007F\\u009B\xc2\xa0\xc3\xa9\td\ne");
+        row("logged", "\x1b" + QByteArray(65536, 'a'),
+            "\\u001B" + QByteArray(65535, 'a') + note("65537", 65536));
         row("logged", QByteArray(65536, 'a'), QByteArray(65536, 'a'));
         row("logged", QByteArray(kMaxUpdateAnswerSize + 1, 'a'),
             QByteArray(65536, 'a') + note("more than 1048576", 65536));
