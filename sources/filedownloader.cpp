@@ -138,8 +138,8 @@ void FileDownloader::headersReady()
     // Qt reads plain HTTP itself through a socket that notices the server's close only by
     // chance, and then takes a chunked body cut short for a whole one, asks for it again or
     // waits for ever. Such a body is asked for once more through the relay, whose close Qt
-    // always notices, before any of it has been taken. Through a proxy of the system's Qt reads
-    // as through the relay, and the relay must not go round that proxy.
+    // always notices, before any of it has been taken. Where Qt sends the request through a
+    // proxy, it reads as it does through the relay, and the relay must not go round that proxy.
     const QUrl url = reply->url();
     if (relay || url.scheme().compare("http", Qt::CaseInsensitive) != 0 ||
         !reply->rawHeader("Transfer-Encoding").toLower().contains("chunked") ||

@@ -4,7 +4,6 @@
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QUrl>
 #include <QtEndian>
 
 namespace {
