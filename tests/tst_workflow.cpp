@@ -322,7 +322,7 @@ private slots:
         QVERIFY(!refused || m_server->requestedPaths() == QStringList({kUpdatePath}));
         QCOMPARE(dataFiles(), left);
         QCOMPARE(m_platform.scripts.size(), ranInstaller ? 1 : 0);
-        QCOMPARE(m_platform.checkedPackages.size(), !m_team.isEmpty());
+        QCOMPARE(m_platform.checkedPackages.size(), m_team.isEmpty() ? 0 : 1);
         QVERIFY(m_standIns->installedPackage().isEmpty());
         if (failure == "answer past the bound")
             QVERIFY(log.messages().contains(
