@@ -79,6 +79,20 @@ compare() {
     done
 }
 
+# stand_in_runs <program> <command> <kind>...: runs "corvantis-bench <command>" with each stand-in
+# $work/<program>-<kind>/<program> first on PATH, $runs times, and keeps what it printed.
+stand_in_runs() {
+    local program=$1 command=$2 i kind
+    shift 2
+    for ((i = 0; i < runs; i++)); do
+        for kind in "$@"; do
+            measure "$command-$kind" env PATH="$work/$program-$kind:$PATH" "$bench" "$command"
+            echo "$command-$kind $(cat "$work/out.txt")" >>"$work/printed"
+        done
+    done
+    grep "^$command" "$work/printed" | sort -u | sed 's/^/   /'
+}
+
 # --- downloads ----------------------------------------------------------------------------------
 
 mkdir -p "$work/www" "$work/nginx" "$work/dl"
@@ -207,13 +221,7 @@ exit 1
 EOF
 chmod 755 "$work/osascript-line/osascript" "$work/osascript-flood/osascript"
 echo "== AppleScript runner ($runs runs each)"
-for ((i = 0; i < runs; i++)); do
-    for kind in line flood; do
-        measure "osascript-$kind" env PATH="$work/osascript-$kind:$PATH" "$bench" osascript
-        echo "osascript-$kind $(cat "$work/out.txt")" >>"$work/printed"
-    done
-done
-grep '^osascript' "$work/printed" | sort -u | sed 's/^/   /'
+stand_in_runs osascript osascript line flood
 
 # --- receipt query ------------------------------------------------------------------------------
 
@@ -231,13 +239,7 @@ yes 'location: a receipt line of a hostile receipt tool' | head -c 50000000
 EOF
 chmod 755 "$work/pkgutil-normal/pkgutil" "$work/pkgutil-flood/pkgutil"
 echo "== receipt query ($runs runs each)"
-for ((i = 0; i < runs; i++)); do
-    for kind in normal flood; do
-        measure "receipt-$kind" env PATH="$work/pkgutil-$kind:$PATH" "$bench" receipt
-        echo "receipt-$kind $(cat "$work/out.txt")" >>"$work/printed"
-    done
-done
-grep '^receipt' "$work/printed" | sort -u | sed 's/^/   /'
+stand_in_runs pkgutil receipt normal flood
 
 # --- extraction ---------------------------------------------------------------------------------
 

@@ -115,11 +115,7 @@ private:
         const QByteArray methods = input.mid(2, uchar(input.at(1)));
         const bool password = input.at(0) == 5 && methods.contains('\x02');
         input.remove(0, 2 + methods.size());
-        client->write(QByteArray::fromRawData(password ? "\x05\x02" : "\x05\xff", 2));
-        if (password)
-            phase = Phase::Authenticating;
-        else
-            close();
+        answer(password, "\x05\x02", "\x05\xff", Phase::Authenticating);
     }
 
     void readCredentials()
@@ -136,9 +132,15 @@ private:
         const bool rightPassword = sameSecret(password, admission.password);
         const bool admitted = input.at(0) == 1 && rightUser && rightPassword;
         input.remove(0, userEnd + 1 + password.size());
-        client->write(QByteArray::fromRawData(admitted ? "\x01\x00" : "\x01\x01", 2));
-        if (admitted)
-            phase = Phase::Request;
+        answer(admitted, "\x01\x00", "\x01\x01", Phase::Request);
+    }
+
+    // Answers a greeting or the credentials, and goes on to the next phase or closes.
+    void answer(bool passed, const char* yes, const char* no, Phase next)
+    {
+        client->write(passed ? yes : no, 2);
+        if (passed)
+            phase = next;
         else
             close();
     }
