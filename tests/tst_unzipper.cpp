@@ -76,6 +76,9 @@ private slots:
             "There is not enough free disk space: 1.1 PB is needed, but only * is free.", 5000);
         row("bzip2", "-Z bzip2", "", "Error code 4 (-103).", 5000);
         row("symbolic link", "-0 -y", "", "Error code 4 (-103).", 5000);
+        // The system that made the entry, and its external attributes, as its archiver set them.
+        row("made on Unix, permissions only", "-0", "made 3 01a40000", "", 5000);
+        row("made on MS-DOS, a folder", "-0", "made 0 00000010", "Error code 4 (-103).", 5000);
         row("encrypted", "-P secret", "", "Error code 4 (-103).", 5000);
         row("disk full", "-9", "full", "Error code 8 (No space left on device)");
         row("write cut short, as by a disk filling up", "-9", "limit",
@@ -105,6 +108,12 @@ private slots:
             zip.replace(from.left(width), to.left(width));
         if (damage == "data") // past name and extra field: an invalid block type, or a changed byte
             zip[30 + zip.at(26) + zip.at(28)] = '\xff';
+        if (damage.startsWith("made")) { // in the first entry's central header
+            const int central = zip.indexOf("PK\x01\x02");
+            zip[central + 5] = char(damage.section(' ', 1, 1).toInt());
+            qToLittleEndian<quint32>(damage.section(' ', 2).toUInt(nullptr, 16),
+                                     zip.data() + central + 38);
+        }
         zip.chop(damage == "truncated" ? zip.size() / 2 : 0);
         if (damage == "longer" || damage == "full") // the output's place taken
             QVERIFY(damage == "full" ? QDir().mkpath(target) && QFile::link("/dev/full", out)
