@@ -60,3 +60,13 @@ inline QByteArray signatureVerdict(const QByteArray& status, const QByteArrayLis
                 "\n       Expires: 2027-02-01 22:12:15 +0000\n       " + QByteArray(72, '-') + "\n";
     return text + "\n";
 }
+
+constexpr char kDistributionStatus[] =
+    "signed by a developer certificate issued by Apple for distribution";
+
+// The verdict on a package that the team H4LV3RY001 signed for distribution.
+inline QByteArray teamVerdict()
+{
+    return signatureVerdict(kDistributionStatus,
+                            {"Developer ID Installer: Halvery Ltd (H4LV3RY001)"}, "C.pkg");
+}

@@ -187,8 +187,7 @@ private slots:
         QTest::addColumn<QString>("team");
         QTest::addColumn<bool>("accepted");
         const QByteArray ours = "Developer ID Installer: Halvery Ltd (H4LV3RY001)";
-        const QByteArray distribution =
-            "signed by a developer certificate issued by Apple for distribution";
+        const QByteArray distribution = kDistributionStatus;
         const auto verdict = [&](const QByteArray& leaf, const QByteArray& status = {},
                                  const QByteArray& package = "C.pkg") {
             return signatureVerdict(status.isEmpty() ? distribution : status,

@@ -52,9 +52,7 @@ private:
     void requireTheTeam()
     {
         m_team = kTeam;
-        m_platform.signature.output =
-            signatureVerdict("signed by a developer certificate issued by Apple for distribution",
-                             {"Developer ID Installer: Halvery Ltd (H4LV3RY001)"}, "C.pkg");
+        m_platform.signature.output = teamVerdict();
         m_platform.scriptRunner = &SystemPlatform::instance();
         m_standIns->setOutput(m_platform.signature.output, 0);
         m_standIns->setSignedPackage(m_package);
