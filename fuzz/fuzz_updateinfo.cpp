@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+using namespace Corvantis;
+
 // C0 controls but line feed and tab, DEL, and C1 controls in UTF-8.
 static bool hasControls(const QByteArray& text)
 {

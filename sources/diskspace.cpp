@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QStorageInfo>
 
+namespace Corvantis {
+
 bool hasRoomFor(const QString& directory, qint64 bytes, QString& error)
 {
     const qint64 free = QStorageInfo(directory).bytesAvailable();
@@ -15,3 +17,5 @@ bool hasRoomFor(const QString& directory, qint64 bytes, QString& error)
                      locale.formattedDataSize(free, 1, QLocale::DataSizeSIFormat));
     return false;
 }
+
+} // namespace Corvantis

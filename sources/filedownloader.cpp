@@ -182,7 +182,7 @@ bool FileDownloader::refusedBody()
                         "it is.")
                     .arg(QString::fromLatin1(encoding));
     else if (length.isValid())
-        hasRoomFor(QFileInfo(*file).absolutePath(), length.toLongLong(), error);
+        Corvantis::hasRoomFor(QFileInfo(*file).absolutePath(), length.toLongLong(), error);
     if (error.isEmpty())
         return false;
     stopWithError(error);

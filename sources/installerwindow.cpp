@@ -4,24 +4,25 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QMessageBox>
-#include <QPair>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "boxtext.h"
 #include "buildconfig.h"
 #include "corvantis.h"
+#include "downloadprogress.h"
 #include "filedownloader.h"
 #include "installdecision.h"
 #include "logging.h"
 #include "messageboxcss.h"
-#include "packagesignature.h"
-#include "receipt.h"
+#include "platform.h"
 #include "systemplatform.h"
 #include "unzipper.h"
 #include "updateinfo.h"
 #include "versionnumber.h"
+
+using namespace Corvantis;
 
 namespace {
 
@@ -49,7 +50,7 @@ InstallerWindow::InstallerWindow(QWidget* parent, Platform* platform, const QStr
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint);
     setupTitle();
     ui->progressBar->setValue(0);
-    init_logger(Corvantis::kLogLabel, Corvantis::kLogFileName);
+    init_logger(kLogLabel, kLogFileName);
     checkForUpdates();
 }
 
@@ -60,8 +61,7 @@ InstallerWindow::~InstallerWindow()
 
 void InstallerWindow::showError(const QString& text)
 {
-    MessageBoxCSS::critical(this, Corvantis::kMessageTitle, text, true, QMessageBox::Close,
-                            "CLOSE");
+    MessageBoxCSS::critical(this, kMessageTitle, text, true, QMessageBox::Close, "CLOSE");
 }
 
 void InstallerWindow::fail(const QString& text, const QStringList& leftovers)
@@ -76,9 +76,9 @@ int InstallerWindow::ask(const QString& question)
 {
     // The object names are crossed over: YES wears the outlined look, NO, the default, the
     // filled one.
-    return MessageBoxCSS::warning(this, Corvantis::kMessageTitle, question, true, QMessageBox::Yes,
-                                  "YES", "NO", QMessageBox::No, "NO", "LOAD", 0, QString(),
-                                  QString(), QMessageBox::No);
+    return MessageBoxCSS::warning(this, kMessageTitle, question, true, QMessageBox::Yes, "YES",
+                                  "NO", QMessageBox::No, "NO", "LOAD", 0, QString(), QString(),
+                                  QMessageBox::No);
 }
 
 void InstallerWindow::checkForUpdates()
@@ -90,7 +90,7 @@ void InstallerWindow::checkForUpdates()
     connect(downloader, &FileDownloader::finished, downloader, &QObject::deleteLater);
 
     QString error;
-    if (!downloader->download(updateServer + Corvantis::kUpdatePath, &updateInfo, error)) {
+    if (!downloader->download(updateServer + kUpdatePath, &updateInfo, error)) {
         showError(QString("Failed to connect to the server. The following error occurred:\n\n%1")
                       .arg(shortened(error)));
         // The window is not shown yet, so closing it now would not end the program; close it
@@ -121,14 +121,21 @@ void InstallerWindow::on_updateInfoDownloaded()
 {
     const UpdateInfo offer = readUpdateInfo(updateInfo);
     if (!offer.valid) {
-        showError(QString("Unexpected server response.\nPlease contact ") +
-                  Corvantis::kSupportEmail + ".");
+        showError(QString("Unexpected server response.\nPlease contact ") + kSupportEmail + ".");
         qDebug() << offer.failureLogText << answerForLog(updateInfo).constData();
         close();
         return;
     }
-    const QString& latestVersion = offer.latestInstaller.version;
+    if (!agreeToInstall(offer.latestInstaller.version)) {
+        close();
+        return;
+    }
+    downloadPackage(offer.latestInstaller.file);
+}
 
+// Refuses, asks or goes ahead, by the installed version against the offered one.
+bool InstallerWindow::agreeToInstall(const QString& latestVersion)
+{
     QString volume;
     QString installedVersion;
     getInstalledInfo(volume, installedVersion);
@@ -141,163 +148,144 @@ void InstallerWindow::on_updateInfoDownloaded()
     const QString text = decisionText(decision, installedVersion, latestVersion);
     if (decision == InstallDecision::AlreadyInstalled ||
         decision == InstallDecision::NewerInstalled) {
-        MessageBoxCSS::warning(this, Corvantis::kMessageTitle, text, true, QMessageBox::Close,
-                               "CLOSE");
-        close();
-        return;
+        MessageBoxCSS::warning(this, kMessageTitle, text, true, QMessageBox::Close, "CLOSE");
+        return false;
     }
-    if (decision == InstallDecision::AskToReplace && ask(text) == QMessageBox::No) {
-        close();
-        return;
-    }
+    if (decision == InstallDecision::AskToReplace && ask(text) == QMessageBox::No)
+        return false;
     updateMode = decision == InstallDecision::AskToReplace;
+    return true;
+}
 
+void InstallerWindow::downloadPackage(const QString& url)
+{
     auto* downloader = new FileDownloader(this);
-    downloader->setReservedFileNames({Corvantis::kLogFileName});
+    downloader->setReservedFileNames({kLogFileName});
     connect(downloader, &FileDownloader::finished, this, &InstallerWindow::on_downloadFinished);
     connect(downloader, &FileDownloader::errorOccurred, this, &InstallerWindow::on_errorOccurred);
     connect(downloader, &FileDownloader::downloadProgress, this, &InstallerWindow::on_progress);
     QString error;
-    if (!downloader->download(offer.latestInstaller.file, dataDirectory(), downloadedFilePath,
-                              error))
+    if (!downloader->download(url, dataDirectory(), downloadedFilePath, error))
         fail(QString("Failed to download the installer package.\n\n%1").arg(shortened(error)));
 }
 
 void InstallerWindow::getInstalledInfo(QString& volume, QString& version)
 {
-    // Keyed by integer version; an installation scanned later replaces one of equal version.
-    QMap<int, QPair<QString, QString>> candidates;
-    const QStringList mountPoints = platform->mountedVolumes();
-    for (const QString& mountPoint : mountPoints) {
-        qDebug() << "Scanning volume " << mountPoint.toUtf8().constData();
-        const QString receipt = platform->packageReceipt(Corvantis::kPackageIdentifier, mountPoint);
-        if (receipt.isEmpty())
-            continue;
-
-        const QString foundVersion = getValue(receipt, "version");
-        QString foundVolume = getValue(receipt, "volume");
-        if (!foundVolume.endsWith('/'))
-            foundVolume += '/';
-        qDebug() << "Found Corvantis version " << foundVersion << " at " << foundVolume;
-
-        // The receipt alone is not enough: the product may have been deleted since.
-        const QString executable = foundVolume + Corvantis::kProductExecutable;
-        if (QFileInfo::exists(executable)) {
-            candidates.insert(version_string2int(foundVersion), {foundVersion, foundVolume});
-            qDebug() << "And found " << executable;
-        } else {
-            qDebug() << "But didn't found Corvantis itself";
-        }
-    }
-
-    if (candidates.isEmpty()) {
+    const std::optional<Installation> product = platform->installedProduct();
+    if (!product) {
         volume = "/";
         return;
     }
-    version = candidates.last().first;
-    volume = candidates.last().second;
+    volume = product->volume;
+    version = product->version;
 }
 
 void InstallerWindow::on_downloadFinished()
 {
-    QString packagePath = downloadedFilePath;
-    const bool archive = downloadedFilePath.right(4).toLower() == ".zip";
-    if (archive) {
-        packagePath.chop(4);
-        packagePath += ".pkg";
-
-        QString error;
-        Unzipper unzipper;
-        const QString failure = "Failed to download the installer package.\n\n%1";
-        if (!unzipper.open(downloadedFilePath, error)) {
-            fail(failure.arg(shortened(error)));
-            return;
-        }
-        const QFileInfo package(packagePath);
-        if (!unzipper.unzip(package.fileName(), package.path(), error)) {
-            fail(failure.arg(shortened(error)), {downloadedFilePath});
-            return;
-        }
-        unzipper.close();
-    }
-
-    if (!isSignedPackage(packagePath)) {
-        fail(QString("The downloaded package is not signed by %1, so it was not installed.\n\n"
-                     "Please contact %2.")
-                 .arg(Corvantis::kOrganizationName, Corvantis::kSupportEmail),
-             {downloadedFilePath, packagePath});
+    QString packagePath;
+    if (!extractPackage(packagePath) || !verifyPackage(packagePath) || !installPackage(packagePath))
         return;
-    }
-
-    QString volume;
-    QString version;
-    QString error;
-    if (updateMode) {
-        getInstalledInfo(volume, version);
-        qDebug() << "Update at " << packagePath;
-        if (!install(packagePath, volume, error)) {
-            fail(QString("Failed to update Corvantis.\n\n%1").arg(shortened(error)),
-                 {downloadedFilePath, packagePath});
-            return;
-        }
-    } else {
-        qDebug() << "A new installation, launch " << packagePath;
-        if (!launchInstaller(packagePath, error)) {
-            fail(QString("Failed to install Corvantis.\n\n%1").arg(shortened(error)),
-                 {downloadedFilePath, packagePath});
-            return;
-        }
-    }
-
-    volume.clear();
-    version.clear();
-    getInstalledInfo(volume, version);
-    if (!version.isEmpty()) {
-        if (ask("Installation finished. Would you like to launch Corvantis?") == QMessageBox::Yes) {
-            QProcess product;
-            product.setProgram(volume + Corvantis::kProductExecutable);
-            product.startDetached();
-        }
-    }
-
-    bool packageRemoved = QFile::remove(downloadedFilePath);
-    if (archive)
-        packageRemoved = QFile::remove(packagePath);
-    if (!packageRemoved)
-        showError(QString("Failed to remove file.\n\n%1").arg(shortened(packagePath)));
+    offerLaunch();
+    removeDownloads(packagePath);
     close();
 }
 
-bool InstallerWindow::install(QString packagePath, QString volume, QString& error)
+bool InstallerWindow::downloadIsArchive() const
 {
-    return runScript(installScript(packagePath, volume, packageTeam, QFileInfo(packagePath).size()),
-                     error);
+    return downloadedFilePath.right(4).toLower() == ".zip";
 }
 
-bool InstallerWindow::launchInstaller(QString packagePath, QString& error)
+// The package is the download itself, or the one of the same base name that a ".zip" download
+// holds, extracted next to it.
+bool InstallerWindow::extractPackage(QString& packagePath)
 {
-    return runScript(launchScript(packagePath), error);
+    packagePath = downloadedFilePath;
+    if (!downloadIsArchive())
+        return true;
+    packagePath.chop(4);
+    packagePath += ".pkg";
+
+    QString error;
+    Unzipper unzipper;
+    const QString failure = "Failed to download the installer package.\n\n%1";
+    if (!unzipper.open(downloadedFilePath, error)) {
+        fail(failure.arg(shortened(error)));
+        return false;
+    }
+    const QFileInfo package(packagePath);
+    if (!unzipper.unzip(package.fileName(), package.path(), error)) {
+        fail(failure.arg(shortened(error)), {downloadedFilePath});
+        return false;
+    }
+    unzipper.close();
+    return true;
 }
 
 // Whoever controls the update answer chooses the package; with a team built in, only a package
 // that team signed reaches the system installer.
-bool InstallerWindow::isSignedPackage(const QString& packagePath)
+bool InstallerWindow::verifyPackage(const QString& packagePath)
 {
-    if (packageTeam.isEmpty())
+    if (packageTeam.isEmpty() || platform->isSignedBy(packagePath, packageTeam))
         return true;
-    const ToolOutput verdict = platform->packageSignature(packagePath);
-    const bool signedByTeam = isSignedByTeam(verdict, packageTeam);
-    QByteArray output = verdict.output;
-    output.replace('\0', ' ');
-    qDebug() << "Signature check of " << packagePath.toUtf8().constData()
-             << (signedByTeam ? ": signed by " : ": not signed by ")
-             << packageTeam.toUtf8().constData() << ", the tool said:\n"
-             << output.constData();
-    return signedByTeam;
+    fail(QString("The downloaded package is not signed by %1, so it was not installed.\n\n"
+                 "Please contact %2.")
+             .arg(kOrganizationName, kSupportEmail),
+         {downloadedFilePath, packagePath});
+    return false;
 }
 
-bool InstallerWindow::runScript(const QString& source, QString& error)
+bool InstallerWindow::installPackage(const QString& packagePath)
 {
-    qDebug() << "About to launch the script: '" << source.toUtf8().constData() << "'";
-    return scriptSucceeded(platform->runAppleScript(source), error);
+    QString error;
+    if (updateMode) {
+        QString volume;
+        QString version;
+        getInstalledInfo(volume, version);
+        qDebug() << "Update at " << packagePath;
+        if (install(packagePath, volume, error))
+            return true;
+        fail(QString("Failed to update Corvantis.\n\n%1").arg(shortened(error)),
+             {downloadedFilePath, packagePath});
+        return false;
+    }
+    qDebug() << "A new installation, launch " << packagePath;
+    if (launchInstaller(packagePath, error))
+        return true;
+    fail(QString("Failed to install Corvantis.\n\n%1").arg(shortened(error)),
+         {downloadedFilePath, packagePath});
+    return false;
+}
+
+void InstallerWindow::offerLaunch()
+{
+    QString volume;
+    QString version;
+    getInstalledInfo(volume, version);
+    if (version.isEmpty())
+        return;
+    if (ask("Installation finished. Would you like to launch Corvantis?") == QMessageBox::Yes) {
+        QProcess product;
+        product.setProgram(volume + kProductExecutable);
+        product.startDetached();
+    }
+}
+
+void InstallerWindow::removeDownloads(const QString& packagePath)
+{
+    bool packageRemoved = QFile::remove(downloadedFilePath);
+    if (downloadIsArchive())
+        packageRemoved = QFile::remove(packagePath);
+    if (!packageRemoved)
+        showError(QString("Failed to remove file.\n\n%1").arg(shortened(packagePath)));
+}
+
+bool InstallerWindow::install(QString packagePath, QString volume, QString& error)
+{
+    return platform->runScript(
+        installScript(packagePath, volume, packageTeam, QFileInfo(packagePath).size()), error);
+}
+
+bool InstallerWindow::launchInstaller(QString packagePath, QString& error)
+{
+    return platform->runScript(launchScript(packagePath), error);
 }

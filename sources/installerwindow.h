@@ -42,10 +42,20 @@ private slots:
     void on_progress(qulonglong bytesReceived, qulonglong bytesTotal);
 
 private:
+    // The road of a run, in its order: the update check, the decision, the download, and once
+    // it has arrived the package's preparation, its check, its installation, the offer to launch
+    // the product and the removal of the files. A step that ends the run returns false.
     void checkForUpdates();
+    bool agreeToInstall(const QString& latestVersion);
+    void downloadPackage(const QString& url);
+    bool extractPackage(QString& packagePath);
+    bool verifyPackage(const QString& packagePath);
+    bool installPackage(const QString& packagePath);
+    void offerLaunch();
+    void removeDownloads(const QString& packagePath);
+
     void setupTitle();
-    bool runScript(const QString& source, QString& error);
-    bool isSignedPackage(const QString& packagePath);
+    bool downloadIsArchive() const;
     void showError(const QString& text);
     // Ends the run after a failure: the error box, then the files named are removed, then the
     // window closes.

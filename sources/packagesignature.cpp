@@ -25,6 +25,8 @@ bool isTeamIdentifier(const QString& team)
 
 } // namespace
 
+namespace Corvantis {
+
 bool isSignedByTeam(const ToolOutput& result, const QString& team)
 {
     if (!result.finished || result.exitCode != 0 || !isTeamIdentifier(team))
@@ -74,3 +76,5 @@ bool isSignedByTeam(const ToolOutput& result, const QString& team)
     const int nameLength = first.size() - kFirstCertificate.size() - ending.size();
     return nameLength > 0 && !first.mid(kFirstCertificate.size(), nameLength).trimmed().isEmpty();
 }
+
+} // namespace Corvantis

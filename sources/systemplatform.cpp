@@ -96,9 +96,9 @@ QString SystemPlatform::packageReceipt(const QString& packageIdentifier, const Q
     return whole ? strictUtf8(output) : QString();
 }
 
-ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
+Corvantis::ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
 {
-    ScriptOutcome outcome;
+    Corvantis::ScriptOutcome outcome;
     const QString program = QStandardPaths::findExecutable("osascript");
     if (program.isEmpty()) {
         outcome.errorMessage = QStringLiteral("AppleScript is not available on this system.");
@@ -149,9 +149,9 @@ ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
     return outcome;
 }
 
-ToolOutput SystemPlatform::packageSignature(const QString& packagePath)
+Corvantis::ToolOutput SystemPlatform::packageSignature(const QString& packagePath)
 {
-    ToolOutput result;
+    Corvantis::ToolOutput result;
     const QString program = QStandardPaths::findExecutable("pkgutil");
     if (program.isEmpty())
         return result;

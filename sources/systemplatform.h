@@ -11,6 +11,6 @@ public:
 
     QStringList mountedVolumes() override;
     QString packageReceipt(const QString& packageIdentifier, const QString& mountPoint) override;
-    ScriptOutcome runAppleScript(const QString& source) override;
-    ToolOutput packageSignature(const QString& packagePath) override;
+    Corvantis::ScriptOutcome runAppleScript(const QString& source) override;
+    Corvantis::ToolOutput packageSignature(const QString& packagePath) override;
 };

@@ -89,9 +89,9 @@ QString SystemPlatform::packageReceipt(const QString& packageIdentifier, const Q
     return receipt;
 }
 
-ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
+Corvantis::ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
 {
-    ScriptOutcome outcome;
+    Corvantis::ScriptOutcome outcome;
     @autoreleasepool {
         NSString* text = [NSString stringWithUTF8String:source.toUtf8().constData()];
         NSAppleScript* script = [[[NSAppleScript alloc] initWithSource:text] autorelease];
@@ -109,9 +109,9 @@ ScriptOutcome SystemPlatform::runAppleScript(const QString& source)
     return outcome;
 }
 
-ToolOutput SystemPlatform::packageSignature(const QString& packagePath)
+Corvantis::ToolOutput SystemPlatform::packageSignature(const QString& packagePath)
 {
-    ToolOutput result;
+    Corvantis::ToolOutput result;
     @autoreleasepool {
         // Started with an argument list, as the receipt query is: no path reaches a shell.
         NSTask* task = [[[NSTask alloc] init] autorelease];

@@ -247,7 +247,7 @@ bool Unzipper::unzip(QString entry, QString directory, QString& error)
     }
     // A stated size that cannot fit would fill the disk before the data could be found wrong.
     const quint64 size = qMin<quint64>(info.uncompressed_size, std::numeric_limits<qint64>::max());
-    if (!hasRoomFor(directory, qint64(size), error)) {
+    if (!Corvantis::hasRoomFor(directory, qint64(size), error)) {
         unzCloseCurrentFile(archive);
         return false;
     }

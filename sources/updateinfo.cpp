@@ -7,6 +7,7 @@
 
 #include "versionnumber.h"
 
+namespace Corvantis {
 namespace {
 
 constexpr char kUnexpectedResponse[] = "Could't update, unexpected response\n";
@@ -99,3 +100,5 @@ QByteArray answerForLog(const QByteArray& body)
     return withControlsEscaped(start) + "\n[... the answer has " + size + " bytes; the first " +
            QByteArray::number(start.size()) + " are logged]";
 }
+
+} // namespace Corvantis

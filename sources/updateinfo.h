@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace Corvantis {
+
 // One offered file: its version text and its URL.
 struct UpdateEntry
 {
@@ -29,3 +31,5 @@ UpdateInfo readUpdateInfo(const QByteArray& body);
 // The answer as the log keeps it: up to its first zero byte, and of a long answer only the
 // start, followed by its size; control characters but line feeds and tabs written as \u001B.
 QByteArray answerForLog(const QByteArray& body);
+
+} // namespace Corvantis
