@@ -13,8 +13,8 @@ class FakePlatform : public Platform
 public:
     QStringList volumes;
     QHash<QString, QString> receipts; // by mount point
-    ScriptOutcome outcome{true, {}, {}};
-    ToolOutput signature{true, 0, {}};
+    Corvantis::ScriptOutcome outcome{true, {}, {}};
+    Corvantis::ToolOutput signature{true, 0, {}};
     // Runs while a script "executes": where a test plays the system's installer.
     std::function<void(const QString& source)> onScript;
     // When set, runs the scripts for real after onScript, and its outcome counts.
@@ -31,7 +31,7 @@ public:
         return receipts.value(mountPoint);
     }
 
-    ScriptOutcome runAppleScript(const QString& source) override
+    Corvantis::ScriptOutcome runAppleScript(const QString& source) override
     {
         scripts << source;
         if (onScript)
@@ -39,7 +39,7 @@ public:
         return scriptRunner ? scriptRunner->runAppleScript(source) : outcome;
     }
 
-    ToolOutput packageSignature(const QString& packagePath) override
+    Corvantis::ToolOutput packageSignature(const QString& packagePath) override
     {
         checkedPackages << packagePath;
         if (afterSignature)

@@ -23,12 +23,5 @@ bool writeFile(const QString& path, const QByteArray& bytes); // anew, making mi
 // download through the relay takes a dozen turns.
 bool runEventsUntil(const std::function<bool()>& done, int timeoutMs);
 
-// Like QTEST_MAIN, with the environment set up before the application exists.
-#define CORVANTIS_TEST_MAIN(TestObject)                                                            \
-    int main(int argc, char** argv)                                                                \
-    {                                                                                              \
-        prepareTestProcess();                                                                      \
-        QApplication app(argc, argv);                                                              \
-        TestObject test;                                                                           \
-        return QTest::qExec(&test, argc, argv);                                                    \
-    }
+// Every suite runs in that environment from before its application object exists.
+[[maybe_unused]] static const bool g_testProcessPrepared = (prepareTestProcess(), true);

@@ -314,5 +314,5 @@ private slots:
     }
 };
 
-CORVANTIS_TEST_MAIN(TestFileDownloader)
+QTEST_GUILESS_MAIN(TestFileDownloader)
 #include "tst_filedownloader.moc"

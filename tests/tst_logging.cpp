@@ -73,5 +73,5 @@ private slots:
     }
 };
 
-CORVANTIS_TEST_MAIN(TestLogging)
+QTEST_GUILESS_MAIN(TestLogging)
 #include "tst_logging.moc"

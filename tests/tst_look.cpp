@@ -110,5 +110,5 @@ private slots:
     void execWithoutABoxAnswersZero() { QCOMPARE(B().exec(), 0); }
 };
 
-CORVANTIS_TEST_MAIN(TestLook)
+QTEST_MAIN(TestLook)
 #include "tst_look.moc"

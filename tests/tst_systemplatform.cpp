@@ -1,7 +1,8 @@
 #include "fakeplatform.h"
-#include "installdecision.h"
 #include "standins.h"
 #include "systemplatform.h"
+
+using namespace Corvantis;
 
 static QString describe(const ScriptOutcome& o)
 {
@@ -114,5 +115,5 @@ private slots:
     }
 };
 
-CORVANTIS_TEST_MAIN(TestSystemPlatform)
+QTEST_GUILESS_MAIN(TestSystemPlatform)
 #include "tst_systemplatform.moc"

@@ -1,0 +1,48 @@
+#include "installdecision.h"
+#include "testenvironment.h"
+#include "versionnumber.h"
+
+using namespace Corvantis;
+
+class TestInstallDecision : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Against an offered 2.0.0: the decision and its box text.
+    void installDecision_data()
+    {
+        QTest::addColumn<QString>("installed");
+        QTest::addColumn<QString>("expected");
+        const QString newer = "newer: A newer version of Corvantis (v%1) is installed already."
+                              "\n\nPlease uninstall it first and then launch this installer again.";
+        QTest::newRow("none") << ""
+                              << "install: ";
+        QTest::newRow("zero") << "0.0.0"
+                              << "install: ";
+        QTest::newRow("same") << "2.0.0"
+                              << "same: This version of Corvantis (v2.0.0) is installed already.";
+        QTest::newRow("same integer")
+            << "1.1000.0"
+            << "same: This version of Corvantis (v1.1000.0) is installed already.";
+        QTest::newRow("newer") << "2.0.1" << newer.arg("2.0.1");
+        QTest::newRow("newer, longer") << "2.0.0.0" << newer.arg("2.0.0.0");
+        QTest::newRow("older") << "1.9.9"
+                               << "ask: An older version of Corvantis (v1.9.9) is installed "
+                                  "already.\n\nReplace it with version 2.0.0?";
+    }
+
+    void installDecision()
+    {
+        QFETCH(QString, installed);
+        QFETCH(QString, expected);
+        const InstallDecision decision =
+            Corvantis::installDecision(version_string2int(installed), version_string2int("2.0.0"));
+        const char* names[] = {"install", "same", "newer", "ask"};
+        QCOMPARE(names[int(decision)] + QString(": ") + decisionText(decision, installed, "2.0.0"),
+                 expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInstallDecision)
+#include "tst_installdecision.moc"
