@@ -6,25 +6,21 @@ class TestDownloadProgress : public QObject
     Q_OBJECT
 
 private slots:
-    // The bar's value after a report, when it stood at 7.
-    void progressValue_data()
+    void progressValue_data() // "received,total=value", the bar standing at 7 before
     {
-        QTest::addColumn<qulonglong>("received");
-        QTest::addColumn<qulonglong>("total");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("a started download shows") << 29999ULL << 1000000ULL << 30;
-        QTest::newRow("half") << 500000ULL << 1000000ULL << 500;
-        QTest::newRow("whole") << 1000000ULL << 1000000ULL << 1000;
-        QTest::newRow("no total known yet") << 500ULL << 0ULL << 7;
-        QTest::newRow("beyond 4 GiB") << 5368709120ULL << 6442450944ULL << 833;
+        QTest::addColumn<QString>("row");
+        const QString rows = "29999,1000000=30 500000,1000000=500 1000000,1000000=1000 500,0=7 "
+                             "5368709120,6442450944=833";
+        for (const QString& row : rows.split(' '))
+            QTest::newRow(qPrintable(row)) << row;
     }
 
     void progressValue()
     {
-        QFETCH(qulonglong, received);
-        QFETCH(qulonglong, total);
-        QFETCH(int, expected);
-        QCOMPARE(Corvantis::progressValue(received, total, 7), expected);
+        QFETCH(QString, row);
+        const QStringList numbers = row.section('=', 0, 0).split(',');
+        QCOMPARE(Corvantis::progressValue(numbers[0].toULongLong(), numbers[1].toULongLong(), 7),
+                 row.section('=', 1).toInt());
     }
 };
 

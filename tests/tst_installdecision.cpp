@@ -14,22 +14,20 @@ private slots:
     {
         QTest::addColumn<QString>("installed");
         QTest::addColumn<QString>("expected");
+        const auto row = [](const char* installed, const QString& expected) {
+            QTest::newRow(installed) << QString(installed) << expected;
+        };
         const QString newer = "newer: A newer version of Corvantis (v%1) is installed already."
                               "\n\nPlease uninstall it first and then launch this installer again.";
-        QTest::newRow("none") << ""
-                              << "install: ";
-        QTest::newRow("zero") << "0.0.0"
-                              << "install: ";
-        QTest::newRow("same") << "2.0.0"
-                              << "same: This version of Corvantis (v2.0.0) is installed already.";
-        QTest::newRow("same integer")
-            << "1.1000.0"
-            << "same: This version of Corvantis (v1.1000.0) is installed already.";
-        QTest::newRow("newer") << "2.0.1" << newer.arg("2.0.1");
-        QTest::newRow("newer, longer") << "2.0.0.0" << newer.arg("2.0.0.0");
-        QTest::newRow("older") << "1.9.9"
-                               << "ask: An older version of Corvantis (v1.9.9) is installed "
-                                  "already.\n\nReplace it with version 2.0.0?";
+        const QString same = "same: This version of Corvantis (v%1) is installed already.";
+        row("", "install: ");
+        row("0.0.0", "install: ");
+        row("2.0.0", same.arg("2.0.0"));
+        row("1.1000.0", same.arg("1.1000.0"));
+        row("2.0.1", newer.arg("2.0.1"));
+        row("2.0.0.0", newer.arg("2.0.0.0"));
+        row("1.9.9", "ask: An older version of Corvantis (v1.9.9) is installed already.\n\nReplace "
+                     "it with version 2.0.0?");
     }
 
     void installDecision()

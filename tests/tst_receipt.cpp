@@ -9,7 +9,7 @@ private slots:
     void getValue_data()
     {
         QTest::addColumn<QString>("receipt");
-        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("version"); // its value
         QTest::newRow("middle") << "package-id: x\nversion: 2.1.0\nvolume: /\n"
                                 << "2.1.0";
         QTest::newRow("missing") << "package-id: x\nvolume: /\n"
@@ -18,8 +18,8 @@ private slots:
                                             << "3.0";
         QTest::newRow("blanks and CR trimmed") << "version:  2.0 \r\n"
                                                << "2.0";
-        QTest::newRow("first occurrence, inside a key") << "old-version: 1\nversion: 2"
-                                                        << "1";
+        QTest::newRow("first occurrence, in a key") << "old-version: 1\nversion: 2"
+                                                    << "1";
         QTest::newRow("case counts") << "Version: 1\nversion: 2"
                                      << "2";
         QTest::newRow("key at the end") << "a: b\nversion"

@@ -7,12 +7,20 @@ class TestUpdateInfo : public QObject
 {
     Q_OBJECT
 
-private slots:
-    // The chosen installer's file, or the failure's log text.
-    void readUpdateInfo_data()
+    static void columns()
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("expected");
+    }
+    static void row(const char* tag, const QByteArray& answer, const QByteArray& expected)
+    {
+        QTest::newRow(tag) << answer << expected;
+    }
+
+private slots:
+    void readUpdateInfo_data() // the chosen installer's file, or the failure's log text
+    {
+        columns();
         const auto offer = [](const char* version, const char* file) {
             return QByteArray("{\"mac_installer_version\": \"") + version +
                    "\", \"mac_installer_file\": \"" + file +
@@ -20,31 +28,24 @@ private slots:
         };
         const QByteArray unexpected = "Could't update, unexpected response\n";
         const QByteArray none = "No update information is available";
-        QTest::newRow("one") << "[" + offer("1.0", "u") + "]" << QByteArray("u");
-        // The highest integer wins; of equal integers, the later one.
-        QTest::newRow("highest integer")
-            << "[" + offer("1.10.0", "a") + "," + offer("1.2.0", "b") + "]" << QByteArray("a");
-        QTest::newRow("equal integers")
-            << "[" + offer("1.2.0", "a") + "," + offer("1.002.0", "c") + "]" << QByteArray("c");
-        QTest::newRow("no file") << "[" + offer("9.0", "") + "," + offer("1.0", "u") + "]"
-                                 << QByteArray("u");
-        QTest::newRow("object") << QByteArray(R"({"mac_installer_version": "1"})") << unexpected;
-        QTest::newRow("empty array") << QByteArray("[]") << unexpected;
-        QTest::newRow("empty object") << "[" + offer("1.0", "u") + ",{}]" << unexpected;
-        QTest::newRow("number") << "[" + offer("1.0", "u") + ",5]" << unexpected;
-        QTest::newRow("not JSON") << QByteArray("<html>") << unexpected;
         const QByteArray one = "[" + offer("1.0", "u") + "]";
-        QTest::newRow("at the bound")
-            << one + QByteArray(kMaxUpdateAnswerSize - one.size(), ' ') << QByteArray("u");
-        QTest::newRow("past the bound")
-            << one + QByteArray(kMaxUpdateAnswerSize - one.size() + 1, ' ') << unexpected;
-        QTest::newRow("no product")
-            << QByteArray(R"([{"mac_installer_version": "1", "mac_installer_file": "u"}])") << none;
-        QTest::newRow("no installer")
-            << QByteArray(R"([{"mac_app_version": "1", "mac_app_file": "u"}])") << none;
-        QTest::newRow("numbers") << QByteArray(R"([{"mac_installer_version": 1,
-            "mac_installer_file": "u", "mac_app_version": 1, "mac_app_file": "v"}])")
-                                 << none;
+        row("one", one, "u");
+        // The highest integer wins; of equal integers, the later one.
+        row("highest", "[" + offer("1.10.0", "a") + "," + offer("1.2.0", "b") + "]", "a");
+        row("equal integers", "[" + offer("1.2.0", "a") + "," + offer("1.002.0", "c") + "]", "c");
+        row("no file", "[" + offer("9.0", "") + "," + offer("1.0", "u") + "]", "u");
+        row("object", R"({"mac_installer_version": "1"})", unexpected);
+        row("empty array", "[]", unexpected);
+        row("empty object", "[" + offer("1.0", "u") + ",{}]", unexpected);
+        row("number", "[" + offer("1.0", "u") + ",5]", unexpected);
+        row("not JSON", "<html>", unexpected);
+        row("at the bound", one + QByteArray(kMaxUpdateAnswerSize - one.size(), ' '), "u");
+        row("past it", one + QByteArray(kMaxUpdateAnswerSize - one.size() + 1, ' '), unexpected);
+        row("no product", R"([{"mac_installer_version": "1", "mac_installer_file": "u"}])", none);
+        row("no installer", R"([{"mac_app_version": "1", "mac_app_file": "u"}])", none);
+        row("numbers", R"([{"mac_installer_version": 1, "mac_installer_file": "u",
+                            "mac_app_version": 1, "mac_app_file": "v"}])",
+            none);
     }
 
     void readUpdateInfo()
@@ -58,30 +59,25 @@ private slots:
 
     void answerForLog_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QByteArray>("expected");
+        columns();
         const QByteArray e = "\xC3\xA9"; // two bytes in UTF-8
         const auto note = [](const char* size, int logged) {
             return "\n[... the answer has " + QByteArray(size) + " bytes; the first " +
                    QByteArray::number(logged) + " are logged]";
         };
-        QTest::newRow("zero byte") << QByteArray("ab\0cd", 5) << QByteArray("ab");
+        row("zero byte", QByteArray("ab\0cd", 5), "ab");
         // Controls escaped as the log quotes texts, C1 ones too; line feeds, tabs and text stay.
-        QTest::newRow("controls") << QByteArray("a\x1b[2J\rb\x7f\xc2\x9b\xc2\xa0\xc3\xa9\td\ne")
-                                  << QByteArray("a\\u001B[2J\\u000Db\\u007F\\u009B\xc2\xa0\xc3\xa9"
-                                                "\td\ne");
-        QTest::newRow("escaped, long") << "\x1b" + QByteArray(65536, 'a')
-                                       << "\\u001B" + QByteArray(65535, 'a') + note("65537", 65536);
-        QTest::newRow("at the bound") << QByteArray(65536, 'a') << QByteArray(65536, 'a');
-        QTest::newRow("past the answer's bound")
-            << QByteArray(kMaxUpdateAnswerSize + 1, 'a')
-            << QByteArray(65536, 'a') + note("more than 1048576", 65536);
-        QTest::newRow("two-byte characters")
-            << e.repeated(40000) << e.repeated(32768) + note("80000", 65536);
-        QTest::newRow("two-byte character cut")
-            << "x" + e.repeated(40000) << "x" + e.repeated(32767) + note("80001", 65535);
-        QTest::newRow("four-byte character cut") << QByteArray(65534, 'a') + "\xF0\x9F\x98\x80"
-                                                 << QByteArray(65534, 'a') + note("65538", 65534);
+        row("controls", "a\x1b[2J\rb\x7f\xc2\x9b\xc2\xa0\xc3\xa9\td\ne",
+            "a\\u001B[2J\\u000Db\\u007F\\u009B\xc2\xa0\xc3\xa9\td\ne");
+        row("escaped, long", "\x1b" + QByteArray(65536, 'a'),
+            "\\u001B" + QByteArray(65535, 'a') + note("65537", 65536));
+        row("at the bound", QByteArray(65536, 'a'), QByteArray(65536, 'a'));
+        row("past the answer's bound", QByteArray(kMaxUpdateAnswerSize + 1, 'a'),
+            QByteArray(65536, 'a') + note("more than 1048576", 65536));
+        row("two-byte characters", e.repeated(40000), e.repeated(32768) + note("80000", 65536));
+        row("one cut", "x" + e.repeated(40000), "x" + e.repeated(32767) + note("80001", 65535));
+        row("four-byte character cut", QByteArray(65534, 'a') + "\xF0\x9F\x98\x80",
+            QByteArray(65534, 'a') + note("65538", 65534));
     }
 
     void answerForLog()
