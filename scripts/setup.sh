@@ -7,7 +7,7 @@ set -eu
 # What each group of packages is for (before the colon), then the packages.
 needs="
 building: cmake g++ make pkg-config qtbase5-dev libminizip-dev zlib1g-dev
-the tests: openssl ca-certificates zip python3 tinyproxy
+the tests: openssl ca-certificates zip python3
 the demonstration: xvfb xdotool x11-apps imagemagick jwm
 fuzzing: clang libclang-rt-14-dev
 the benchmark: curl time nginx-light unzip libarchive-tools
