@@ -31,24 +31,23 @@ private slots:
         QFETCH(int, winner);
         FakePlatform platform;
         platform.volumes << "/Volumes/Empty"; // no receipt: no more than its scan is logged
-        QStringList paths, expectedLog = {"Scanning volume  /Volumes/Empty"};
+        QStringList paths, expected = {"Scanning volume  /Volumes/Empty"};
         QStringList found = versions.split(' ', Qt::SkipEmptyParts);
         for (int i = 0; i < found.size(); ++i) {
-            const QString mountPoint = QString("/Volumes/V%1").arg(i);
+            platform.volumes << QString("/Volumes/V%1").arg(i);
+            paths << m_volumes.filePath(QTest::currentDataTag() + platform.volumes.last() + "/");
+            const QString executable = paths.last() + Corvantis::kProductExecutable;
             const bool confirmed = !found[i].startsWith('-');
             found[i].remove('-');
-            paths << m_volumes.filePath(QTest::currentDataTag() + mountPoint + "/");
-            const QString executable = paths.last() + Corvantis::kProductExecutable;
             QVERIFY(!confirmed || writeFile(executable, ""));
-            platform.volumes << mountPoint;
             // The receipt's volume line lacks the final "/".
-            platform.receipts[mountPoint] =
+            platform.receipts[platform.volumes.last()] =
                 "version: " + found[i] + "\nvolume: " + paths.last().chopped(1);
-            expectedLog << "Scanning volume  " + mountPoint
-                        << "Found Corvantis version  \"" + found[i] + "\"  at  \"" + paths.last() +
-                               "\""
-                        << (confirmed ? "And found  \"" + executable + "\""
-                                      : "But didn't found Corvantis itself");
+            expected << "Scanning volume  " + platform.volumes.last()
+                     << "Found Corvantis version  \"" + found[i] + "\"  at  \"" + paths.last() +
+                            "\""
+                     << (confirmed ? "And found  \"" + executable + "\""
+                                   : "But didn't found Corvantis itself");
         }
         LogTail log;
         const auto product = platform.installedProduct();
@@ -56,7 +55,7 @@ private slots:
                  winner < 0 ? "none" : paths[winner] + " " + found[winner]);
         QCOMPARE(platform.queriedIdentifiers,
                  QVector<QString>(found.size() + 1, Corvantis::kPackageIdentifier).toList());
-        QCOMPARE(log.messages(), expectedLog);
+        QCOMPARE(log.messages(), expected);
     }
 };
 
