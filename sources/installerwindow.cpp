@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "applescripts.h"
 #include "boxtext.h"
 #include "buildconfig.h"
 #include "corvantis.h"
@@ -126,11 +127,8 @@ void InstallerWindow::on_updateInfoDownloaded()
         close();
         return;
     }
-    if (!agreeToInstall(offer.latestInstaller.version)) {
-        close();
-        return;
-    }
-    downloadPackage(offer.latestInstaller.file);
+    if (agreeToInstall(offer.latestInstaller.version))
+        downloadPackage(offer.latestInstaller.file);
 }
 
 // Refuses, asks or goes ahead, by the installed version against the offered one.
@@ -149,10 +147,13 @@ bool InstallerWindow::agreeToInstall(const QString& latestVersion)
     if (decision == InstallDecision::AlreadyInstalled ||
         decision == InstallDecision::NewerInstalled) {
         MessageBoxCSS::warning(this, kMessageTitle, text, true, QMessageBox::Close, "CLOSE");
+        close();
         return false;
     }
-    if (decision == InstallDecision::AskToReplace && ask(text) == QMessageBox::No)
+    if (decision == InstallDecision::AskToReplace && ask(text) == QMessageBox::No) {
+        close();
         return false;
+    }
     updateMode = decision == InstallDecision::AskToReplace;
     return true;
 }
