@@ -11,9 +11,7 @@ bool hasRoomFor(const QString& directory, qint64 bytes, QString& error)
 {
     // The system's own call rather than QStorageInfo, which reads and parses the whole mount
     // table to answer the same question.
-    struct statvfs volume
-    {
-    };
+    struct statvfs volume = {};
     if (statvfs(QFile::encodeName(directory).constData(), &volume) != 0)
         return true;
     const qint64 free = qint64(volume.f_bavail) * qint64(volume.f_frsize);
