@@ -1,6 +1,5 @@
 #include "systemplatform.h"
 
-#import <AppKit/AppKit.h>
 #import <Foundation/Foundation.h>
 
 #include <algorithm>
