@@ -36,7 +36,8 @@ may_use = {
 }
 cmake = open("sources/CMakeLists.txt").read()
 owner = {}
-for call in re.finditer(r"(?:add_library|target_sources)\((corvantis_\w+)([^)]*)\)", cmake):
+calls = r"(?:add_library|target_sources|corvantis_twins)\((corvantis_\w+)([^)]*)\)"
+for call in re.finditer(calls, cmake):
     library, files = call.group(1), call.group(2).split()
     for name in files:
         if re.fullmatch(r"[\w.]+\.(cpp|h|mm)", name):
