@@ -48,7 +48,8 @@ private slots:
         row("no package line", good.mid(good.indexOf('\n') + 1), false);
         row("cut before the first certificate", good.left(good.indexOf("    1. ")), false);
         row("cut after the team", good.left(good.indexOf("RY001)") + 6), false);
-        row("configured team in lower case", good, false, 0, "h4lv3ry001");
+        row("team in lower case", verdict("Developer ID Installer: H (h4lv3ry001)"), false, 0,
+            "h4lv3ry001");
         row("team suffix of another", verdict("Developer ID Installer: H (XH4LV3RY001)"), false);
         row("no certificate name", verdict("Developer ID Installer: (H4LV3RY001)"), false);
         row("nine-character team", verdict("Developer ID Installer: H (H4LV3RY00)"), false, 0,

@@ -61,8 +61,8 @@ private slots:
     {
         columns();
         const QByteArray e = "\xC3\xA9"; // two bytes in UTF-8
-        const auto note = [](const char* size, int logged) {
-            return "\n[... the answer has " + QByteArray(size) + " bytes; the first " +
+        const auto note = [](const QByteArray& size, int logged) {
+            return "\n[... the answer has " + size + " bytes; the first " +
                    QByteArray::number(logged) + " are logged]";
         };
         row("zero byte", QByteArray("ab\0cd", 5), "ab");
@@ -76,8 +76,15 @@ private slots:
             QByteArray(65536, 'a') + note("more than 1048576", 65536));
         row("two-byte characters", e.repeated(40000), e.repeated(32768) + note("80000", 65536));
         row("one cut", "x" + e.repeated(40000), "x" + e.repeated(32767) + note("80001", 65535));
-        row("four-byte character cut", QByteArray(65534, 'a') + "\xF0\x9F\x98\x80",
-            QByteArray(65534, 'a') + note("65538", 65534));
+        // The last character at the bound, kept whole or dropped cut, by its lead byte's length.
+        const auto last = [&](const char* tag, int before, const QByteArray& character, int kept) {
+            const QByteArray answer = QByteArray(before, 'a') + character + "b";
+            row(tag, answer, answer.left(kept) + note(QByteArray::number(answer.size()), kept));
+        };
+        last("two bytes, lead DF, whole", 65534, "\xDF\xBF", 65536);
+        last("three bytes, lead E0, cut", 65534, "\xE0\xA4\x85", 65534);
+        last("three bytes, lead EF, whole", 65533, "\xEF\xBF\xBD", 65536);
+        last("four bytes, cut after three", 65533, "\xF0\x9F\x98\x80", 65533);
     }
 
     void answerForLog()
