@@ -65,8 +65,8 @@ QString installScript(const QString& packagePath, const QString& volume, const Q
             "/usr/bin/awk -v t='%3' '%4'; "
             "then /usr/sbin/installer -pkg \"$p\" -target '%5'; s=$?; "
             "else echo '%6' >&2; s=1; fi; /bin/rm -rf \"$d\"; exit $s")
-            .arg(QString::number(qMax<qint64>(size, 0)), shellQuoted(packagePath),
-                 shellQuoted(team), QLatin1String(kTeamSignatureCheck), shellQuoted(volume),
+            .arg(QString::number(size), shellQuoted(packagePath), shellQuoted(team),
+                 QLatin1String(kTeamSignatureCheck), shellQuoted(volume),
                  QLatin1String(kPackageChanged));
     return doShellScript(command) + " with administrator privileges";
 }
