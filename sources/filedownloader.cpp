@@ -302,8 +302,6 @@ void FileDownloader::dataReady(QNetworkReply* finishedReply)
     const QVariant announced = finishedReply->header(QNetworkRequest::ContentLengthHeader);
     const qint64 delivered = (file ? receivedSize : 0) + body.size();
     if (announced.isValid() && announced.toLongLong() != delivered) {
-        if (file)
-            file->write(body);
         emit errorOccurred(QStringLiteral("Connection closed"));
         clean();
         return;

@@ -120,6 +120,10 @@ private slots:
             false, "sentinel", 4 * kMiB);
         row("file, http to https", m_http.route("/secure.pkg", {301, "", there}), "finished", true,
             b, 4 * kMiB);
+        const QString chunked = m_http.route("/c/moved.pkg", {200, b.left(12000), {}, true});
+        row("file, moved to a chunked body",
+            m_http.route("/moved.pkg", {301, "", "Location: " + chunked.toUtf8() + "\r\n"}),
+            relayed(chunked) + "finished", true, b.left(12000), kNoTotal);
         row("untrusted certificate", m_untrusted.route("/secure.pkg", {200, "secret"}),
             "\"The certificate is self-signed, and untrusted\"\nSSL handshake failed", true, "", 0);
         row("https to http", m_https.route("/moved.pkg", {302, "", back}), "Insecure redirect",
@@ -205,6 +209,9 @@ private slots:
         QTest::newRow("another host")
             << greeting + credentials + QByteArray("\x05\x01\x00\x03\x09localhostD", 15)
             << admitted + reply(2);
+        QTest::newRow("the installer, its destination unknown")
+            << greeting + credentials + QByteArray("\x05\x01\x00\x03\x0c", 5) + "unknown hostD"
+            << admitted + reply(4);
         QTest::newRow("a flood") << greeting + QByteArray(100000, 'x') << QByteArray();
         QTest::newRow("silence") << QByteArray() << QByteArray();
     }
@@ -216,7 +223,8 @@ private slots:
         QTcpServer destination, other;
         QVERIFY(destination.listen(QHostAddress::LocalHost) &&
                 other.listen(QHostAddress::LocalHost));
-        SocksRelay relay("127.0.0.1", destination.serverPort());
+        const bool unknown = QByteArray(QTest::currentDataTag()).endsWith("unknown");
+        SocksRelay relay(unknown ? "unknown host" : "127.0.0.1", destination.serverPort());
         QVERIFY(relay.listen());
         const QNetworkProxy proxy = relay.proxy();
         QCOMPARE(proxy.user().size(), 32);
