@@ -338,5 +338,4 @@ void Unzipper::close()
         return;
     unzClose(archive);
     archive = nullptr;
-    archivePath.clear();
 }
