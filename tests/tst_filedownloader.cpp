@@ -192,39 +192,45 @@ private slots:
     {
         QTest::addColumn<QByteArray>("sent"); // U, P: the relay's credentials; D, O: two ports
         QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("host"); // the relay's destination
         const QByteArray greeting("\x05\x01\x02", 3), admitted("\x05\x02\x01\x00", 4);
         const QByteArray credentials = "\x01\x20U\x20P", local("\x00\x01\x7f\0\0\x01", 6);
         const auto reply = [](char code) {
             return "\x05" + QByteArray(1, code) + QByteArray("\0\x01", 2) + QByteArray(6, '\0');
         };
-        QTest::newRow("the installer, for its destination")
-            << greeting + credentials + "\x05\x01" + local + "D" << admitted + reply(0);
-        QTest::newRow("no credentials") << QByteArray("\x05\x01\x00", 3) << QByteArray("\x05\xff");
-        QTest::newRow("another password")
-            << greeting + "\x01\x20U\x20" + QByteArray(32, 'p') << QByteArray("\x05\x02\x01\x01");
-        QTest::newRow("BIND") << greeting + credentials + "\x05\x02" + local + "D"
-                              << admitted + reply(7);
-        QTest::newRow("another port")
-            << greeting + credentials + "\x05\x01" + local + "O" << admitted + reply(2);
-        QTest::newRow("another host")
-            << greeting + credentials + QByteArray("\x05\x01\x00\x03\x09localhostD", 15)
-            << admitted + reply(2);
-        QTest::newRow("the installer, its destination unknown")
-            << greeting + credentials + QByteArray("\x05\x01\x00\x03\x0c", 5) + "unknown hostD"
-            << admitted + reply(4);
-        QTest::newRow("a flood") << greeting + QByteArray(100000, 'x') << QByteArray();
-        QTest::newRow("silence") << QByteArray() << QByteArray();
+        const auto row = [](const char* tag, const QByteArray& sent, const QByteArray& answer,
+                            const QString& host = "127.0.0.1") {
+            QTest::newRow(tag) << sent << answer << host;
+        };
+        const QByteArray request = greeting + credentials + "\x05\x01";
+        row("the installer, for its destination", request + local + "D", admitted + reply(0));
+        row("no credentials", QByteArray("\x05\x01\x00", 3), QByteArray("\x05\xff"));
+        row("another password", greeting + "\x01\x20U\x20" + QByteArray(32, 'p'),
+            QByteArray("\x05\x02\x01\x01"));
+        row("BIND", greeting + credentials + "\x05\x02" + local + "D", admitted + reply(7));
+        row("another port", request + local + "O", admitted + reply(2));
+        row("another host", request + QByteArray("\x00\x03\x09localhostD", 13),
+            admitted + reply(2));
+        // A destination out of reach is answered with the code the client's socket words.
+        row("the installer, its destination unknown",
+            request + QByteArray("\x00\x03\x0c", 3) + "unknown hostD", admitted + reply(4),
+            "unknown host");
+        row("the installer, its destination unreachable",
+            request + QByteArray("\x00\x01\xe0\0\0\x01", 6) + "D", admitted + reply(3),
+            "224.0.0.1"); // multicast: no TCP connection can be made to it
+        row("a flood", greeting + QByteArray(100000, 'x'), QByteArray());
+        row("silence", QByteArray(), QByteArray());
     }
 
     void relayRefusesStrangers()
     {
         QFETCH(QByteArray, sent);
         QFETCH(QByteArray, answer);
+        QFETCH(QString, host);
         QTcpServer destination, other;
         QVERIFY(destination.listen(QHostAddress::LocalHost) &&
                 other.listen(QHostAddress::LocalHost));
-        const bool unknown = QByteArray(QTest::currentDataTag()).endsWith("unknown");
-        SocksRelay relay(unknown ? "unknown host" : "127.0.0.1", destination.serverPort());
+        SocksRelay relay(host, destination.serverPort());
         QVERIFY(relay.listen());
         const QNetworkProxy proxy = relay.proxy();
         QCOMPARE(proxy.user().size(), 32);
