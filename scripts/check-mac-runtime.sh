@@ -14,7 +14,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 sh "$root/scripts/setup.sh"
-build="$root/${BUILD_DIR:-build-mac-runtime}"
+build="$root/build-mac-runtime"
 mkdir -p "$build"
 
 # GNUstep's own flags and GCC's Objective-C runtime headers, after clang's (see
@@ -29,7 +29,7 @@ common=(-std=c++17 -fPIC -Wall -Wextra -Werror "${qt[@]}" -I"$root/sources"
 objcxx=(-x objective-c++ -fobjc-runtime=gcc -fobjc-exceptions -I"$root/scripts/mac-check"
     "${gnustep[@]}" -idirafter "$objc")
 
-moc "$root/tests/tst_systemplatform.cpp" -o "$build/tst_systemplatform.moc"
+"$(pkg-config --variable=host_bins Qt5Core)/moc" "$root/tests/tst_systemplatform.cpp" -o "$build/tst_systemplatform.moc"
 objects=()
 compile() { # <source> [flags...]
     objects+=("$build/$(basename "$1").o")
