@@ -11,7 +11,7 @@ the tests: openssl ca-certificates zip python3
 the demonstration: xvfb xdotool x11-apps imagemagick jwm
 fuzzing: clang libclang-rt-14-dev
 the benchmark: curl time nginx-light unzip libarchive-tools
-the macOS source check: libgnustep-base-dev libgnustep-gui-dev
+the macOS source checks: libgnustep-base-dev libgnustep-gui-dev clang util-linux mount
 the script and format checks: shellcheck clang-format
 "
 

@@ -1,7 +1,8 @@
-// Stands in front of GNUstep's Foundation.h, for scripts/check-mac-sources.sh only: the newer
-// Foundation names that sources/*.mm use and GNUstep lacks, declared as Apple's SDK declares them
-// (availability macros left out). Declarations only: the check compiles, it never links. Only a
-// file that imports Foundation (or AppKit) sees them, so a missing #import still fails the check.
+// Stands in front of GNUstep's Foundation.h, for scripts/check-mac-sources.sh and
+// check-mac-runtime.sh only: the newer Foundation names that sources/*.mm use and GNUstep lacks,
+// declared as Apple's SDK declares them (availability macros left out). Declarations only; the
+// run-time check links the test-only definitions of ../standins.mm. Only a file that imports
+// Foundation (or AppKit) sees them, so a missing #import still fails the check.
 #pragma once
 
 #include_next <Foundation/Foundation.h>
